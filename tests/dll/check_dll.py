@@ -1,0 +1,106 @@
+#!/usr/bin/python3
+"""Checks the built quindral.dll: a 32-bit x86 DLL whose export table names
+the library and exactly the module's exports, which imports only Windows
+system DLLs and the two hosts, and which carries its version resource and
+its RCBALL resources."""
+import sys
+
+import pefile
+
+EXPORTS = {"afsReadBalls"}
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "advapi32.dll"}
+HOST_DLLS = {"tremix.dll", "parvex.dll"}
+VERSION = "13.0.1.0"
+STRINGS = {
+    "Comments": "Quindral Module. ",
+    "FileDescription": "Quindral Module.",
+    "FileVersion": VERSION,
+    "InternalName": "Quindral.dll",
+    "OriginalFilename": "Quindral.dll",
+    "ProductName": "Quindral module",
+    "ProductVersion": VERSION,
+}
+RCBALL_IDS = {127, 269, 833}
+RCBALL_LANGUAGE = 1041
+
+
+def check(path, want_rcball):
+    problems = []
+    pe = pefile.PE(path)
+    if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
+        problems.append("not a 32-bit x86 image")
+    if not pe.is_dll():
+        problems.append("not a DLL")
+
+    exports = getattr(pe, "DIRECTORY_ENTRY_EXPORT", None)
+    if exports is None:
+        problems.append("no export table")
+    else:
+        name = exports.name.decode() if exports.name else None
+        if name != "quindral.dll":
+            problems.append(f"export table names the library {name!r}, not 'quindral.dll'")
+        names = {s.name.decode() for s in exports.symbols if s.name}
+        if names != EXPORTS:
+            problems.append(f"exports {sorted(names)}, expected {sorted(EXPORTS)}")
+
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        dll = entry.dll.decode().lower()
+        if dll not in SYSTEM_DLLS and dll not in HOST_DLLS:
+            problems.append(f"imports from {dll}")
+        if dll == "tremix.dll":
+            if any(i.name == b"GetLoaderVersion" for i in entry.imports):
+                problems.append("GetLoaderVersion is imported instead of looked up")
+
+    strings = {}
+    for info in getattr(pe, "FileInfo", []):
+        for block in info:
+            for table in getattr(block, "StringTable", []):
+                for key, value in table.entries.items():
+                    strings[key.decode()] = value.decode()
+    for key, value in STRINGS.items():
+        if strings.get(key) != value:
+            problems.append(f"version string {key} is {strings.get(key)!r}, expected {value!r}")
+    fixed = pe.VS_FIXEDFILEINFO[0] if getattr(pe, "VS_FIXEDFILEINFO", None) else None
+    if fixed is None:
+        problems.append("no fixed version information")
+    else:
+        numbers = (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF, fixed.FileVersionLS >> 16,
+                   fixed.FileVersionLS & 0xFFFF)
+        if ".".join(map(str, numbers)) != VERSION:
+            problems.append(f"file version {numbers}")
+
+    if want_rcball:
+        found = {}
+        for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", pefile.Structure({})).entries or []:
+            if kind.name is None or str(kind.name) != "RCBALL":
+                continue
+            for item in kind.directory.entries:
+                for language in item.directory.entries:
+                    found[item.id] = (language.id, language.data.struct.Size)
+        if set(found) != RCBALL_IDS:
+            problems.append(f"RCBALL resources {sorted(found)}, expected {sorted(RCBALL_IDS)}")
+        for rid, (language, size) in found.items():
+            if language != RCBALL_LANGUAGE:
+                problems.append(f"RCBALL {rid} has language {language}")
+            if size == 0:
+                problems.append(f"RCBALL {rid} is empty")
+    return problems
+
+
+def main():
+    args = sys.argv[1:]
+    want_rcball = "--rcball" in args
+    paths = [a for a in args if not a.startswith("--")]
+    if len(paths) != 1:
+        print("usage: check_dll.py [--rcball] quindral.dll", file=sys.stderr)
+        return 2
+    problems = check(paths[0], want_rcball)
+    for problem in problems:
+        print("FAIL:", problem)
+    if not problems:
+        print("quindral.dll: exports, imports and resources as expected")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
