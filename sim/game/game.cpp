@@ -31,6 +31,24 @@ void putCall(uint32_t address, uint32_t target) {
     put32(address + 1, target - (address + 5));
 }
 
+// A relative jump at `address` to `target`: E9 rel32.
+void putJump(uint32_t address, uint32_t target) {
+    at(address)[0] = 0xE9;
+    put32(address + 1, target - (address + 5));
+}
+
+#if defined(__i386__)
+extern "C" void simGameEnterStub();
+extern "C" void simGameExitStub();
+uint32_t exitStubAddress() {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&simGameExitStub));
+}
+#else
+uint32_t exitStubAddress() {
+    return 0;
+}
+#endif
+
 // The game's own bytes around every place the module patches or hooks.
 void writeOriginalBytes(const SimGameSites& s) {
     // Ball-load call point: a call the host replaces, 13 bytes of the game's
@@ -48,11 +66,12 @@ void writeOriginalBytes(const SimGameSites& s) {
     const uint8_t pushDefaultBall[5] = {0x68, 0x11, 0x00, 0x00, 0x0B};  // push 0x0B000011
     put(c + 18, pushDefaultBall, sizeof pushDefaultBall);
     putCall(c + 23, c + 0x300);
+    putJump(c + 0x300, SimGameExit);  // the game's load function ends the run
 
-    // Ball-list file ids: two pushes of 32-bit file ids; the one at S + 1 has
-    // 5 in its byte 2, the one at S - 57 has 0x2A there.
+    // Ball-list file ids: two pushes of 32-bit file ids; the one at S + 1
+    // holds 5, the one at S - 57 has 0x2A in its byte 2.
     at(s.ballListIdSite)[0] = 0x68;  // push imm32
-    put32(s.ballListIdSite + 1, 0x07050012);
+    put32(s.ballListIdSite + 1, 0x00000005);
     at(s.ballListIdSite - 58)[0] = 0x68;
     put32(s.ballListIdSite - 57, 0x072A0013);
 
@@ -67,10 +86,18 @@ void writeOriginalBytes(const SimGameSites& s) {
 
     // Selection call point: a call the host replaces.
     putCall(s.selectionCallPoint, s.selectionCallPoint + 0x400);
+    putCall(s.selectionCallPoint + 5, SimGameExit);
 
     // Ball-table call point: mov byte [esi+0x3C], 1; mov esi, [esi+0x34].
     const uint8_t tableSite[7] = {0xC6, 0x46, 0x3C, 0x01, 0x8B, 0x76, 0x34};
     put(s.ballTableCallPoint, tableSite, sizeof tableSite);
+    putCall(s.ballTableCallPoint + 7, SimGameExit);
+
+    // The exit function: jmp dword [SimGameExitPointer].
+    const uint8_t jumpIndirect[2] = {0xFF, 0x25};
+    put(SimGameExit, jumpIndirect, 2);
+    put32(SimGameExit + 2, SimGameExitPointer);
+    put32(SimGameExitPointer, exitStubAddress());
 
     // The pointer to the game's selection record, whose byte 25 is the ball.
     put32(s.selectionRecordPointer, s.selectionRecord);
@@ -159,4 +186,31 @@ uint32_t simGameRead32(uint32_t address) {
     uint32_t v;
     simGameRead(address, &v, 4);
     return v;
+}
+
+bool simGameCanRun() {
+#if defined(__i386__)
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool simGameRun(uint32_t entry, const SimCpu& in, SimCpu* out) {
+#if defined(__i386__)
+    if (!mapped)
+        return false;
+    const uint32_t block[10] = {entry, in.eax, in.ebx, in.ecx, in.edx, in.esi, in.edi, in.ebp, in.esp, in.eflags};
+    memcpy(at(SimGameCpuBlock), block, sizeof block);
+    simGameEnterStub();
+    uint32_t result[9];
+    memcpy(result, at(SimGameCpuBlock + 40), sizeof result);
+    *out = SimCpu{result[0], result[1], result[2], result[3], result[4], result[5], result[6], result[7], result[8]};
+    return true;
+#else
+    (void)entry;
+    (void)in;
+    (void)out;
+    return false;
+#endif
 }

@@ -11,6 +11,19 @@ enum : uint32_t {
     SimGameEnd = 0x01A00000,
     // Code pages are mapped execute-read, data pages read-write, as in the game.
     SimGameDataBase = 0x01900000,
+    // The game's exit function: every call-point sequence of the simulation
+    // ends with a call to it, which hands control back to simGameRun.
+    SimGameExit = 0x018F0000,
+    SimGameExitPointer = 0x019F0000,
+    SimGameCpuBlock = 0x019F0100,
+    // The game's stack for simGameRun grows down from here.
+    SimGameStackTop = 0x019EFF00,
+    SimGameStackBottom = 0x019E0000,
+};
+
+// The game's registers on entry to, and at the exit of, a run.
+struct SimCpu {
+    uint32_t eax, ebx, ecx, edx, esi, edi, ebp, esp, eflags;
 };
 
 struct SimGameSites {
@@ -44,3 +57,11 @@ std::vector<uint32_t> simGameDifferences(const std::vector<uint8_t>& snapshot);
 void simGameRead(uint32_t address, void* out, uint32_t length);
 void simGameWrite(uint32_t address, const void* bytes, uint32_t length);
 uint32_t simGameRead32(uint32_t address);
+
+// True where the game's 32-bit code can run (the i386 build).
+bool simGameCanRun();
+// Runs the game's code from `entry` with the registers, stack pointer and
+// flags of `in` until it calls the exit function; `out` receives the
+// registers there, its esp pointing at the return address of that call.
+// False when the code cannot run here.
+bool simGameRun(uint32_t entry, const SimCpu& in, SimCpu* out);

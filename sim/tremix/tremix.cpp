@@ -35,6 +35,7 @@ struct Host {
     std::vector<std::string> log;
     std::vector<TremixHookRequest> hooks;
     int consoleSaved = -1;
+    int misalignedCalls = 0;
     int consoleFile = -1;
 };
 
@@ -210,6 +211,15 @@ __attribute__((visibility("default"))) uint32_t QD_CDECL HookCallPoint(uint32_t 
 __attribute__((visibility("default"))) void QD_CDECL _LogX(const ModuleDescriptor* descriptor, const char16_t* format,
                                                            ...) {
     (void)descriptor;
+    // The compiler assumes a 16-byte aligned stack here and does not realign
+    // it: a misaligned caller shows in the address of this aligned local.
+    // The empty asm hides the address from the optimiser, which would
+    // otherwise take the alignment as given.
+    alignas(16) volatile uint8_t probe[16] = {};
+    uintptr_t probeAddress = reinterpret_cast<uintptr_t>(&probe[0]);
+    asm volatile("" : "+r"(probeAddress));
+    if (probeAddress % 16 != 0)
+        ++host.misalignedCalls;
     va_list args;
     va_start(args, format);
     std::u16string line = format16(format, args);
@@ -231,6 +241,7 @@ void tremixReset() {
     host.log.clear();
     host.hooks.clear();
     host.descriptor = nullptr;
+    host.misalignedCalls = 0;
 }
 
 void tremixSetGameBuild(int32_t build) {
@@ -334,6 +345,10 @@ void tremixSetDebug(uint32_t value) {
 
 const std::vector<std::string>& tremixLog() {
     return host.log;
+}
+
+int tremixMisalignedLogCalls() {
+    return host.misalignedCalls;
 }
 
 void tremixClearLog() {

@@ -51,6 +51,9 @@ void tremixSetDebug(uint32_t value);
 // Every _LogX line so far, formatted, as UTF-8, in call order.
 const std::vector<std::string>& tremixLog();
 void tremixClearLog();
+// How many _LogX calls arrived with a stack that was not 16-byte aligned at
+// the call, as the compiler's 32-bit code assumes.
+int tremixMisalignedLogCalls();
 // Every HookCallPoint request so far.
 const std::vector<TremixHookRequest>& tremixHookRequests();
 // Number of callbacks currently hooked for `event`.

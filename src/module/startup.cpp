@@ -3,6 +3,8 @@
 #include "module/startup.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/display_names.h"
+#include "module/game_patch.h"
+#include "module/hooks.h"
 #include "module/host_api.h"
 #include "module/log.h"
 #include "module/paths.h"
@@ -47,6 +49,10 @@ extern "C" uint32_t QD_STDCALL DeferredStartup(uint32_t, uint32_t, uint32_t, uin
         return 0;
     }
 
+    applyFileIdPatches();
+    installBallLoadHook();
+    applyBallLoadPatches();
+    installSelectionHooks();
     loadDisplayNames();
     logLine(u"Initialization complete.");
     return 0;

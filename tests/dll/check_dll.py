@@ -7,7 +7,7 @@ import sys
 
 import pefile
 
-EXPORTS = {"afsReadBalls"}
+EXPORTS = {"afsReadBalls", "hookVtableFunction"}
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "advapi32.dll"}
 HOST_DLLS = {"tremix.dll", "parvex.dll"}
 VERSION = "13.0.1.0"

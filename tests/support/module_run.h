@@ -1,6 +1,7 @@
 // Loading the built module into the simulated loader host and game.
 #pragma once
 
+#include <dlfcn.h>
 #include <stdint.h>
 
 #include <string>
@@ -34,4 +35,14 @@ inline std::vector<std::string> logFrom(size_t from) {
     if (from >= log.size())
         return {};
     return std::vector<std::string>(log.begin() + static_cast<long>(from), log.end());
+}
+
+// The address of one of the loaded module's own symbols, or null.
+inline void* moduleSymbol(const char* name) {
+    void* library = dlopen(QUINDRAL_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
+    if (!library)
+        return nullptr;
+    void* address = dlsym(library, name);
+    dlclose(library);
+    return address;
 }
