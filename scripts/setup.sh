@@ -47,3 +47,4 @@ if [ "${#missing[@]}" -gt 0 ]; then
   "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
 fi
 echo "setup: all packages present"
+bash "$(dirname "$0")/fetch_libpng_source.sh" | sed "s/^/setup: libpng source in /"
