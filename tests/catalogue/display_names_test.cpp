@@ -49,10 +49,15 @@ std::string utf16File(const std::u16string& text) {
     return bytes;
 }
 
-TEST(DisplayNamesTest, LineRules) {
+// The same text saved as UTF-8 without and with its mark, and as UTF-16 LE.
+std::vector<std::string> encodings(const std::string& utf8) {
+    return {utf8, "\xEF\xBB\xBF" + utf8, utf16File(tremixUtf8ToUtf16(utf8))};
+}
+
+TEST(DisplayNamesTest, LineRulesInEveryEncoding) {
     struct Case {
         const char* what;
-        std::string file;
+        std::string text;
         Names names;
     };
     const Case cases[] = {
@@ -73,7 +78,7 @@ TEST(DisplayNamesTest, LineRules) {
         {"comment before the comma", "6 # six,x\n", {}},
         {"nothing after the comma", "1,a\n7,", {{1, "a"}}},
         {"only LF after the comma", "7,\n", {{7, ""}}},
-        {"only a line break after the comma", "7,\r\n", {{7, ""}}},
+        {"only CR LF after the comma", "7,\r\n", {{7, ""}}},
         {"no comma", "7 Golden\n", {}},
         {"section line", "[4,Name]\n", {}},
         {"empty lines", "\n\n\r\n9,x\n", {{9, "x"}}},
@@ -85,19 +90,31 @@ TEST(DisplayNamesTest, LineRules) {
         {"first line wins", "4,first\n4,second\n", {{4, "first"}}},
         {"16-bit wrap", "65540,four\n65537,one\n-1,last\n", {{4, "four"}, {1, "one"}, {65535, "last"}}},
         {"wrap keeps the first line", "4,first\n65540,second\n", {{4, "first"}}},
-        {"UTF-8 name", "2,Caf\xC3\xA9 \xE2\x82\xAC\n", {{2, "Caf\xC3\xA9 \xE2\x82\xAC"}}},
+        {"non-ASCII name", "2,Caf\xC3\xA9 \xE2\x82\xAC\n", {{2, "Caf\xC3\xA9 \xE2\x82\xAC"}}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::string> files = encodings(c.text);
+        const char* const names[] = {"UTF-8", "UTF-8 with mark", "UTF-16 LE"};
+        for (size_t e = 0; e < files.size(); ++e) {
+            SCOPED_TRACE(std::string(c.what) + ", " + names[e]);
+            EXPECT_EQ(mergeFile(files[e]), c.names);
+        }
+    }
+    releaseDisplayNames();
+}
+
+TEST(DisplayNamesTest, EncodingSpecifics) {
+    struct Case {
+        const char* what;
+        std::string file;
+        Names names;
+    };
+    const Case cases[] = {
         {"undecodable byte ends the line",
          "2,ab\x80"
          "cd\n3,ok\n",
          {{2, "ab"}, {3, "ok"}}},
-        {"UTF-8 mark",
-         "\xEF\xBB\xBF"
-         "1,Gold\n",
-         {{1, "Gold"}}},
         {"UTF-8 mark then section line", "\xEF\xBB\xBF[x]\n1,a\n", {{1, "a"}}},
-        {"UTF-16 file",
-         utf16File(u"1,Gold\r\n2,Caf\u00E9\r\n0x10,Hex\r\n"),
-         {{1, "Gold"}, {2, "Caf\xC3\xA9"}, {16, "Hex"}}},
         {"UTF-16 surrogate pair kept as two units", utf16File(u"1,\xD83D\xDE00\n"), {{1, "\xED\xA0\xBD\xED\xB8\x80"}}},
         {"odd UTF-16 byte dropped", utf16File(u"1,a\n") + "x", {{1, "a"}}},
         {"one byte", "5", {}},

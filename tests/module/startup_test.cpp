@@ -130,6 +130,21 @@ TEST_F(StartupTest, RunsOnceFirstLineToLastLine) {
     EXPECT_EQ(tremixLog(), log);
 }
 
+TEST_F(StartupTest, FullStartUpLog) {
+    folder.write("GDB/balls/map.txt", "[ball]\nball.count=2\npreview.width=256\n[ball name]\n1=Gold\n");
+    folder.write("GDB/balls/balls.txt", "1,Golden Ball\n");
+    ASSERT_TRUE(loadModuleFor(1, folder.loaderDir()));
+    tremixDeliverEvent(1);
+    const std::string names = folder.loaderDir() + "GDB\\balls\\balls.txt";
+    EXPECT_EQ(tremixLog(), (Lines{"Initializing Quindral Module", "Ball ini config :  " + mapPath() + "\n",
+                                  "Ball count : 2\n", "Ball preview width : 256\n", "Ball preview heigh : 128\n",
+                                  "Ball 0 : Ball 000\n", "Ball 1 : Gold\n", "Ball 2 : Ball 002\n",
+                                  "Balls-map (" + names + ") read", "Initialization complete."}));
+    // Every patch, the callback and the three hooks came between the two.
+    EXPECT_EQ(tremixHookRequests().size(), 3u);
+    EXPECT_EQ(parvexCallbackCount(), 1);
+}
+
 TEST_F(StartupTest, LoaderFolderTooLongForTheCataloguePath) {
     // 1024 units hold the whole path or nothing: this folder alone takes 1100.
     std::string longDir = folder.loaderDir() + std::string(1100, 'd') + "\\";
@@ -141,17 +156,24 @@ TEST_F(StartupTest, LoaderFolderTooLongForTheCataloguePath) {
 }
 
 TEST_F(StartupTest, LoadsAndUnloadsRepeatedly) {
-    writeCatalogue(3);
+    // Static objects are built and destroyed at each load: the served ball
+    // list of one round is released at its unload and never seen again.
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
+        writeCatalogue(round + 1);
         ASSERT_TRUE(loadModuleFor(round % 2, folder.loaderDir()));
         tremixDeliverEvent(1);
         EXPECT_EQ(tremixLog().back(), "Initialization complete.");
-        // The catalogue is read anew at each load: static state starts over.
-        EXPECT_EQ(tremixLog()[2], "Ball count : 3\n");
+        EXPECT_EQ(tremixLog()[2], "Ball count : " + std::to_string(round + 1) + "\n");
+        ParvexRead list = parvexGameRead(11, 34);
+        ASSERT_TRUE(list.answered);
+        ASSERT_GE(list.bytes.size(), 16u);
+        uint32_t payload = 0;
+        memcpy(&payload, list.bytes.data() + 12, 4);
+        EXPECT_EQ(payload, 20u + 72u * (round + 1)) << "a list built for this round's catalogue";
         size_t lines = tremixLog().size();
         unloadModule();
-        EXPECT_EQ(logFrom(lines), Lines{Refusal});
+        EXPECT_EQ(logFrom(lines), (Lines{Refusal, "buffers deallocated."}));
     }
 }
 
