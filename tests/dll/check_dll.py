@@ -2,7 +2,9 @@
 """Checks the built quindral.dll: a 32-bit x86 DLL whose export table names
 the library and exactly the module's exports, which imports only Windows
 system DLLs and the two hosts, and which carries its version resource and
-its RCBALL resources."""
+its RCBALL resources (with --rcball-file ID=FILE, each resource holding
+exactly the bytes of that file)."""
+import argparse
 import sys
 
 import pefile
@@ -24,7 +26,7 @@ RCBALL_IDS = {127, 269, 833}
 RCBALL_LANGUAGE = 1041
 
 
-def check(path, want_rcball):
+def check(path, want_rcball, rcball_files):
     problems = []
     pe = pefile.PE(path)
     if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
@@ -71,30 +73,48 @@ def check(path, want_rcball):
 
     if want_rcball:
         found = {}
-        for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", pefile.Structure({})).entries or []:
+        resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+        for kind in resources.entries if resources else []:
             if kind.name is None or str(kind.name) != "RCBALL":
                 continue
             for item in kind.directory.entries:
                 for language in item.directory.entries:
-                    found[item.id] = (language.id, language.data.struct.Size)
+                    found[item.id] = (language.id, language.data.struct.Size, language.data.struct.OffsetToData)
         if set(found) != RCBALL_IDS:
             problems.append(f"RCBALL resources {sorted(found)}, expected {sorted(RCBALL_IDS)}")
-        for rid, (language, size) in found.items():
+        for rid, (language, size, _) in found.items():
             if language != RCBALL_LANGUAGE:
                 problems.append(f"RCBALL {rid} has language {language}")
             if size == 0:
                 problems.append(f"RCBALL {rid} is empty")
+        for rid, file in rcball_files.items():
+            if rid not in found:
+                continue
+            with open(file, "rb") as f:
+                expected = f.read()
+            data = pe.get_data(found[rid][2], found[rid][1])
+            if len(data) != len(expected):
+                problems.append(f"RCBALL {rid} is {len(data)} bytes, {file} is {len(expected)}")
+            elif data != expected:
+                problems.append(f"RCBALL {rid} differs from {file}")
     return problems
 
 
+def rcball_file(text):
+    rid, sep, file = text.partition("=")
+    if not sep or not rid.isdigit() or int(rid) not in RCBALL_IDS:
+        raise argparse.ArgumentTypeError(f"expected ID=FILE with ID one of {sorted(RCBALL_IDS)}: {text}")
+    return int(rid), file
+
+
 def main():
-    args = sys.argv[1:]
-    want_rcball = "--rcball" in args
-    paths = [a for a in args if not a.startswith("--")]
-    if len(paths) != 1:
-        print("usage: check_dll.py [--rcball] quindral.dll", file=sys.stderr)
-        return 2
-    problems = check(paths[0], want_rcball)
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rcball", action="store_true", help="check the RCBALL resources")
+    parser.add_argument("--rcball-file", action="append", type=rcball_file, default=[], metavar="ID=FILE",
+                        help="the file that RCBALL resource ID must hold (implies --rcball)")
+    parser.add_argument("dll")
+    args = parser.parse_args()
+    problems = check(args.dll, args.rcball or bool(args.rcball_file), dict(args.rcball_file))
     for problem in problems:
         print("FAIL:", problem)
     if not problems:
