@@ -98,6 +98,17 @@ void platformLoadResource(PlatformModule module, const char16_t* type, uint32_t 
 // `moduleName` (no extension), or null when either is missing.
 void* platformFindModuleExport(const char16_t* moduleName, const char* exportName);
 
+// ---- Locks ----
+
+// A lock for data the game's threads share through the module's callbacks.
+// Zero-initialised means unlocked, so a static lock needs no construction
+// (on Windows the word is an SRWLOCK).
+struct PlatformLock {
+    void* word;
+};
+void platformLock(PlatformLock* lock);
+void platformUnlock(PlatformLock* lock);
+
 // ---- Console ----
 
 // Writes narrow text to the process's standard output, as it is.

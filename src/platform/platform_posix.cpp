@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -282,6 +283,21 @@ void* platformFindModuleExport(const char16_t* moduleName, const char* exportNam
     void* symbol = dlsym(library, exportName);
     dlclose(library);
     return symbol;
+}
+
+// A spin lock that yields while it waits: the module holds its locks only
+// while it builds or serves one file.
+void platformLock(PlatformLock* lock) {
+    uintptr_t expected = 0;
+    while (!__atomic_compare_exchange_n(reinterpret_cast<uintptr_t*>(&lock->word), &expected, uintptr_t(1), false,
+                                        __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+        expected = 0;
+        sched_yield();
+    }
+}
+
+void platformUnlock(PlatformLock* lock) {
+    __atomic_store_n(reinterpret_cast<uintptr_t*>(&lock->word), uintptr_t(0), __ATOMIC_RELEASE);
 }
 
 void platformConsoleWrite(const char* text) {

@@ -126,4 +126,14 @@ void platformConsoleWrite(const char* text) {
     fflush(stdout);
 }
 
+static_assert(sizeof(PlatformLock) == sizeof(SRWLOCK), "a PlatformLock is an SRWLOCK");
+
+void platformLock(PlatformLock* lock) {
+    AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(lock));
+}
+
+void platformUnlock(PlatformLock* lock) {
+    ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(lock));
+}
+
 #endif
