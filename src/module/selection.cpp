@@ -13,6 +13,7 @@
 int32_t SelectedBall = 0;
 uint32_t BallFileId = 0;
 char16_t BallModelPath[PathUnits] = {};
+PlatformLock BallModelPathLock = {nullptr};
 
 static_assert(sizeof(SelectedBall) == 4 && sizeof(BallFileId) == 4, "the game and the hooks use 32-bit words");
 
@@ -41,6 +42,20 @@ void storeRecordBall(uint32_t record, int32_t ball) {
     patchGame(record + SelectionBallOffset, &low, 1);
 }
 
+bool modelFileOpens(int32_t ball) {
+    if (!formBallModelPath(ball)) {
+        // A cut path could name another file: the model counts as missing.
+        logLine(u"FileExists:: no usable path for ball %d (too long for its buffer)", ball);
+        return false;
+    }
+    logLine(u"FileExists:: %s", BallModelPath);
+    PlatformHandle file = platformOpenRead(BallModelPath);
+    if (file == PLATFORM_INVALID_HANDLE)
+        return false;
+    platformCloseHandle(file);
+    return true;
+}
+
 }  // namespace
 
 bool formBallModelPath(int32_t ball) {
@@ -55,17 +70,10 @@ bool formBallModelPath(int32_t ball) {
 
 bool BallFileExists() {
     const int32_t ball = selectedBall();
-    if (!formBallModelPath(ball)) {
-        // A cut path could name another file: the model counts as missing.
-        logLine(u"FileExists:: no usable path for ball %d (too long for its buffer)", ball);
-        return false;
-    }
-    logLine(u"FileExists:: %s", BallModelPath);
-    PlatformHandle file = platformOpenRead(BallModelPath);
-    if (file == PLATFORM_INVALID_HANDLE)
-        return false;
-    platformCloseHandle(file);
-    return true;
+    platformLock(&BallModelPathLock);
+    const bool exists = modelFileOpens(ball);
+    platformUnlock(&BallModelPathLock);
+    return exists;
 }
 
 void ChooseBall() {

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "catalogue/catalogue.h"
+#include "platform/platform.h"
 
 // 0-based index of the ball in play (ball number SelectedBall + 1). Shared by
 // the hooks and the archive callback on different threads: a plain 32-bit
@@ -15,6 +16,9 @@ extern int32_t SelectedBall;
 extern uint32_t BallFileId;
 // loaderDir + GDB\balls\ + folder + \ball.bin of the ball in play.
 extern char16_t BallModelPath[PathUnits];
+// Held while BallModelPath is formed and used: the hooks and the archive
+// callback run on different threads.
+extern PlatformLock BallModelPathLock;
 
 inline int32_t selectedBall() {
     return __atomic_load_n(&SelectedBall, __ATOMIC_SEQ_CST);

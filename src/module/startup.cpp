@@ -8,6 +8,7 @@
 #include "module/host_api.h"
 #include "module/log.h"
 #include "module/paths.h"
+#include "serving/archive_callback.h"
 
 EmbeddedFile EmbeddedFiles[EmbeddedFileCount] = {{269, nullptr, 0}, {127, nullptr, 0}, {833, nullptr, 0}};
 
@@ -50,6 +51,7 @@ extern "C" uint32_t QD_STDCALL DeferredStartup(uint32_t, uint32_t, uint32_t, uin
     }
 
     applyFileIdPatches();
+    parvexAddCallback(&ArchiveReadCallback);
     installBallLoadHook();
     applyBallLoadPatches();
     installSelectionHooks();

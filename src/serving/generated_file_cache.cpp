@@ -1,0 +1,84 @@
+#include "serving/generated_file_cache.h"
+
+#include "module/log.h"
+
+GeneratedFileCache BallListCache = {0, 0, 0, nullptr, {nullptr}};
+GeneratedFileCache PreviewCache = {0, 0, 0, nullptr, {nullptr}};
+
+namespace {
+
+bool debugLines() {
+    return *static_cast<volatile uint32_t*>(&Descriptor.debug) != 0;
+}
+
+// A cache lives as long as the module and drops its file at unload. The
+// preview cache is released first, the reverse of construction.
+struct CacheRelease {
+    GeneratedFileCache* cache;
+    ~CacheRelease() { cacheDrop(*cache); }
+};
+CacheRelease ReleaseBallList{&BallListCache};
+CacheRelease ReleasePreview{&PreviewCache};
+
+// Room for twice the file, so that one write never waits for a reader.
+uint32_t pipeRoom(uint32_t length) {
+    return length <= UINT32_MAX / 2 ? length * 2 : UINT32_MAX;
+}
+
+}  // namespace
+
+void cacheDrop(GeneratedFileCache& cache) {
+    if (!cache.packedFile)
+        return;
+    if (debugLines())
+        logLine(u"freeing cached buffers");
+    platformHeapFree(cache.packedFile);
+    cache.packedFile = nullptr;
+    cache.packedLength = 0;
+    logLine(u"buffers deallocated.");
+}
+
+bool cacheLookup(GeneratedFileCache& cache, uint32_t archive, uint32_t file, uint32_t* outSize,
+                 const char16_t* hitMessage) {
+    const bool sameRequest = cache.keyArchive == archive && cache.keyFileId == file;
+    if (sameRequest && cache.packedFile) {
+        *outSize = cache.packedLength;
+        if (debugLines())
+            logLine(hitMessage);
+        return true;
+    }
+    if (!sameRequest)
+        cacheDrop(cache);
+    cache.keyArchive = archive;
+    cache.keyFileId = file;
+    return false;
+}
+
+bool serveGeneratedFile(GeneratedFileCache& cache, uint8_t* bytes, uint32_t length, bool built,
+                        PlatformHandle* outHandle) {
+    PlatformHandle readEnd = PLATFORM_INVALID_HANDLE;
+    PlatformHandle writeEnd = PLATFORM_INVALID_HANDLE;
+    bool served = false;
+    if (!platformCreatePipe(pipeRoom(length), &readEnd, &writeEnd)) {
+        logLine(u"Unable to create a pipe");
+    } else if (!platformWriteAll(writeEnd, bytes, length)) {
+        logLine(u"Unable to write to a pipe");
+        platformCloseHandle(readEnd);
+        platformCloseHandle(writeEnd);
+    } else {
+        // The host reads the announced length from the read end; the write end
+        // is of no further use.
+        platformCloseHandle(writeEnd);
+        *outHandle = readEnd;
+        served = true;
+    }
+    if (built) {
+        if (served) {
+            cache.packedFile = bytes;
+            cache.packedLength = length;
+        } else {
+            platformHeapFree(bytes);
+        }
+    }
+    return served;
+}

@@ -1,0 +1,47 @@
+// The per-generator cache of a built PackedFile, and the serving of files
+// held in memory through a pre-filled pipe.
+#pragma once
+
+#include <stdint.h>
+
+#include "platform/platform.h"
+
+struct GeneratedFileCache {
+    uint32_t keyArchive;  // request of the file held or last built; 0 at load
+    uint32_t keyFileId;
+    uint32_t packedLength;  // 16 + compressedSize of the held file
+    uint8_t* packedFile;    // owned, from the process heap; null when nothing is held
+    // Held by the generator from its cache lookup to the end of serving, so
+    // that reads on several threads build the file once and share it.
+    PlatformLock lock;
+};
+
+// Holds a cache's lock for one scope.
+struct CacheLockScope {
+    explicit CacheLockScope(GeneratedFileCache& cache) : held(&cache.lock) { platformLock(held); }
+    ~CacheLockScope() { platformUnlock(held); }
+    CacheLockScope(const CacheLockScope&) = delete;
+    CacheLockScope& operator=(const CacheLockScope&) = delete;
+    PlatformLock* held;
+};
+
+// The caches of the ball list file and of the preview texture file.
+extern GeneratedFileCache BallListCache;
+extern GeneratedFileCache PreviewCache;
+
+// Cache protocol, first half: on a hit (same request, a file held) stores the
+// held length in *outSize, logs `hitMessage` when the descriptor's debug field
+// is set, and returns true. On a miss drops a file held for another request,
+// sets the keys to this request with nothing held, and returns false.
+bool cacheLookup(GeneratedFileCache& cache, uint32_t archive, uint32_t file, uint32_t* outSize,
+                 const char16_t* hitMessage);
+
+// Releases the held file, if any, with its log lines.
+void cacheDrop(GeneratedFileCache& cache);
+
+// Serves `length` bytes of a generated file (already in *outSize) through a
+// new pipe. `built` is a file just built and owned by the caller's cache
+// request: on success the cache keeps it, on failure it is freed. For a hit
+// pass the cache's own file with built = false.
+bool serveGeneratedFile(GeneratedFileCache& cache, uint8_t* bytes, uint32_t length, bool built,
+                        PlatformHandle* outHandle);
