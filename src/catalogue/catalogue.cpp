@@ -24,8 +24,8 @@ const wchar_t Windows1252High[32] = {
 namespace {
 
 enum : uint32_t {
-    MaximumBalls = FolderSlotCount - 1,  // slots 0 to count are filled
-    NumberTextLimit = 63,                // a value is read from a 64-byte narrow buffer
+    MaximumBalls = CatalogueMaximumBalls,
+    NumberTextLimit = 63,  // a value is read from a 64-byte narrow buffer
     ReadChunk = 1 << 16,
 };
 
@@ -45,76 +45,12 @@ int digitValue(wchar_t c, int base) {
     return value < base ? value : -1;
 }
 
-// An integer value is the whole text: an optional sign and decimal digits, or
-// "0x"/"0X" and hexadecimal digits. Out-of-range numbers saturate to the
-// 32-bit limits, as the Windows C library's strtol does.
-bool parseInteger(const wchar_t* text, int32_t* result) {
-    size_t length = wcslen(text);
-    if (length == 0 || length > NumberTextLimit)
-        return false;
-    const wchar_t* p = text;
-    int base = 10;
-    bool negative = false;
-    if (p[0] == L'0' && (p[1] == L'x' || p[1] == L'X')) {
-        base = 16;
-        p += 2;
-    } else if (*p == L'+' || *p == L'-') {
-        negative = *p == L'-';
-        ++p;
-    }
-    if (*p == 0)
-        return false;
-    const int64_t limit = negative ? int64_t(INT32_MAX) + 1 : INT32_MAX;
-    int64_t value = 0;
-    for (; *p; ++p) {
-        int digit = digitValue(*p, base);
-        if (digit < 0)
-            return false;
-        value = value * base + digit;
-        if (value > limit)
-            value = limit;
-    }
-    *result = static_cast<int32_t>(negative ? -value : value);
-    return true;
-}
-
 int32_t integerValue(const CatalogueIni& ini, const wchar_t* key, int32_t fallback) {
-    const wchar_t* text = ini.GetValue(L"ball", key, nullptr);
+    const wchar_t* text = ini.GetValue(CatalogueBallSection, key, nullptr);
     int32_t value = fallback;
-    if (!text || !parseInteger(text, &value))
+    if (!text || !parseCatalogueInteger(text, &value))
         return fallback;
     return value;
-}
-
-// Reads the whole file into one heap block. The block starts with a line
-// break of its own: the reader takes a leading UTF-8 mark as a switch to
-// UTF-8, while the file is ANSI text in which those three bytes are the start
-// of the first line. An empty first line changes nothing else.
-char* readCatalogueText(size_t* length) {
-    PlatformHandle file = platformOpenRead(CataloguePath);
-    if (file == PLATFORM_INVALID_HANDLE)
-        return nullptr;
-    uint32_t size = 0;
-    char* text = nullptr;
-    if (platformFileSize(file, &size) && size < UINT32_MAX - 1) {
-        text = static_cast<char*>(platformHeapAlloc(size_t(size) + 1));
-    }
-    size_t held = 0;
-    if (text) {
-        text[held++] = '\n';
-        while (held < size_t(size) + 1) {
-            uint32_t want = static_cast<uint32_t>(size_t(size) + 1 - held);
-            if (want > ReadChunk)
-                want = ReadChunk;
-            uint32_t got = 0;
-            if (!platformReadFile(file, text + held, want, &got) || got == 0)
-                break;
-            held += got;
-        }
-    }
-    platformCloseHandle(file);
-    *length = held;
-    return text;
 }
 
 char16_t* copyFolderName(const wchar_t* name) {
@@ -153,7 +89,7 @@ int32_t readCatalogue(CatalogueIni& ini) {
     logLine(u"Ball ini config :  %s\n", CataloguePath);
 
     size_t length = 0;
-    char* text = readCatalogueText(&length);
+    char* text = readCatalogueText(CataloguePath, &length);
     if (text) {
         try {
             ini.LoadData(text, length);
@@ -163,9 +99,9 @@ int32_t readCatalogue(CatalogueIni& ini) {
         platformHeapFree(text);
     }
 
-    int32_t count = integerValue(ini, L"ball.count", 0);
-    Catalogue.previewWidth = integerValue(ini, L"preview.width", 512);
-    Catalogue.previewHeight = integerValue(ini, L"preview.heigh", 128);
+    int32_t count = integerValue(ini, CatalogueCountKey, 0);
+    Catalogue.previewWidth = integerValue(ini, CatalogueWidthKey, 512);
+    Catalogue.previewHeight = integerValue(ini, CatalogueHeightKey, 128);
     logLine(u"Ball count : %d\n", count);
     logLine(u"Ball preview width : %d\n", Catalogue.previewWidth);
     logLine(u"Ball preview heigh : %d\n", Catalogue.previewHeight);
@@ -182,7 +118,7 @@ int32_t readCatalogue(CatalogueIni& ini) {
         wchar_t fallback[16] = L"Ball ";
         writeDecimal(key, n, 1);
         writeDecimal(fallback + 5, n, 3);
-        const wchar_t* name = ini.GetValue(L"ball name", key, fallback);
+        const wchar_t* name = ini.GetValue(CatalogueNameSection, key, fallback);
         char16_t* copy = copyFolderName(name ? name : fallback);
         if (Catalogue.folderNames[n])
             platformHeapFree(Catalogue.folderNames[n]);
@@ -193,6 +129,69 @@ int32_t readCatalogue(CatalogueIni& ini) {
 }
 
 }  // namespace
+
+// Out-of-range numbers saturate to the 32-bit limits, as the Windows C
+// library's strtol does.
+bool parseCatalogueInteger(const wchar_t* text, int32_t* result) {
+    size_t length = wcslen(text);
+    if (length == 0 || length > NumberTextLimit)
+        return false;
+    const wchar_t* p = text;
+    int base = 10;
+    bool negative = false;
+    if (p[0] == L'0' && (p[1] == L'x' || p[1] == L'X')) {
+        base = 16;
+        p += 2;
+    } else if (*p == L'+' || *p == L'-') {
+        negative = *p == L'-';
+        ++p;
+    }
+    if (*p == 0)
+        return false;
+    const int64_t limit = negative ? int64_t(INT32_MAX) + 1 : INT32_MAX;
+    int64_t value = 0;
+    for (; *p; ++p) {
+        int digit = digitValue(*p, base);
+        if (digit < 0)
+            return false;
+        value = value * base + digit;
+        if (value > limit)
+            value = limit;
+    }
+    *result = static_cast<int32_t>(negative ? -value : value);
+    return true;
+}
+
+// The block starts with a line break of its own: the reader takes a leading
+// UTF-8 mark as a switch to UTF-8, while the file is ANSI text in which those
+// three bytes are the start of the first line. An empty first line changes
+// nothing else.
+char* readCatalogueText(const char16_t* path, size_t* length) {
+    PlatformHandle file = platformOpenRead(path);
+    if (file == PLATFORM_INVALID_HANDLE)
+        return nullptr;
+    uint32_t size = 0;
+    char* text = nullptr;
+    if (platformFileSize(file, &size) && size < UINT32_MAX - 1) {
+        text = static_cast<char*>(platformHeapAlloc(size_t(size) + 1));
+    }
+    size_t held = 0;
+    if (text) {
+        text[held++] = '\n';
+        while (held < size_t(size) + 1) {
+            uint32_t want = static_cast<uint32_t>(size_t(size) + 1 - held);
+            if (want > ReadChunk)
+                want = ReadChunk;
+            uint32_t got = 0;
+            if (!platformReadFile(file, text + held, want, &got) || got == 0)
+                break;
+            held += got;
+        }
+    }
+    platformCloseHandle(file);
+    *length = held;
+    return text;
+}
 
 void releaseBallCatalogue() {
     for (char16_t*& name : Catalogue.folderNames) {

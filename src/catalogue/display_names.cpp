@@ -18,7 +18,7 @@
 namespace {
 
 enum : uint32_t {
-    LineReadLimit = 4094,  // bytes or units taken by one line read; a longer line goes on as a new line
+    LineReadLimit = NamesLineReadLimit,
     ChunkBytes = 4096,
     RecordBytes = 72,  // stride of the game's ball table
     NameFieldBytes = 64,
@@ -124,15 +124,22 @@ bool isBlank(char16_t c) {
 
 // Reads a ball number: "0x" at the very start followed by hex digits is hex,
 // anything else a decimal with leading blanks and a sign. Characters after the
-// digits are ignored. The value is kept modulo 65536; 32-bit unsigned
-// wrap-around preserves that residue, so large numbers reduce exactly.
-bool parseBallNumber(const char16_t* text, uint16_t* number) {
+// digits are ignored; *end receives where the digits stop. The value is kept
+// modulo 65536; 32-bit unsigned wrap-around preserves that residue, so large
+// numbers reduce exactly. *wrapped tells that the number written is outside
+// 0 to 65535.
+bool parseBallNumber(const char16_t* text, uint16_t* number, const char16_t** end, bool* wrapped) {
     uint32_t value = 0;
+    bool large = false;
     if (text[0] == u'0' && text[1] == u'x' && isHexDigit(text[2])) {
-        for (const char16_t* p = text + 2; isHexDigit(*p); ++p) {
+        const char16_t* p = text + 2;
+        for (; isHexDigit(*p); ++p) {
             value = value * 16 + hexValue(*p);
+            large = large || value > 0xFFFF;
         }
         *number = static_cast<uint16_t>(value);
+        *end = p;
+        *wrapped = large;
         return true;
     }
     const char16_t* p = text;
@@ -149,53 +156,34 @@ bool parseBallNumber(const char16_t* text, uint16_t* number) {
     }
     for (; isDecimalDigit(*p); ++p) {
         value = value * 10 + static_cast<uint32_t>(*p - u'0');
+        large = large || value > 0xFFFF;
     }
     if (negative) {
+        large = large || value != 0;
         value = 0u - value;
     }
     *number = static_cast<uint16_t>(value);
+    *end = p;
+    *wrapped = large;
     return true;
 }
 
-// Applies the line rules to one zero-terminated line (changed in place) and
-// adds the pair it gives, unless the number already has a name.
+// Adds the pair a line gives, unless the number already has a name.
 void takeLine(char16_t* line, NamesFileMap& names) {
-    if (line[0] == 0 || line[0] == u'[') {
-        return;
-    }
-    for (char16_t* p = line; *p != 0; ++p) {
-        if (*p == u'#') {
-            *p = 0;
-            break;
-        }
-    }
-    char16_t* name = line;
-    while (*name != 0 && *name != u',') {
-        ++name;
-    }
-    if (*name == 0 || name[1] == 0) {
-        return;
-    }
-    *name++ = 0;
-    uint16_t number;
-    if (!parseBallNumber(line, &number)) {
-        return;
-    }
-    while (*name == u' ') {
-        ++name;
-    }
-    size_t length = std::char_traits<char16_t>::length(name);
-    while (length > 0 && (name[length - 1] == u'\r' || name[length - 1] == u'\n')) {
-        --length;
-    }
-    if (names.find(number) == names.end()) {
-        names.emplace(number, std::u16string(name, length));
+    const NamesLine parsed = parseNamesLine(line);
+    if (parsed.outcome == NamesLinePair && names.find(parsed.number) == names.end()) {
+        names.emplace(parsed.number, std::u16string(parsed.name, parsed.nameLength));
     }
 }
 
+void collectLine(void* context, NamesFileLine& line) {
+    takeLine(line.text, *static_cast<NamesFileMap*>(context));
+}
+
 // Reads one line of bytes (ending after LF, at most LineReadLimit bytes) into
-// `raw`, zero-terminated. False when the file has no more bytes.
-bool readByteLine(FileBytes& bytes, char* raw) {
+// `raw`, zero-terminated. Returns the number of bytes read, 0 when the file
+// has no more; *newline tells that the read ended at an LF.
+uint32_t readByteLine(FileBytes& bytes, char* raw, bool* newline) {
     uint32_t length = 0;
     while (length < LineReadLimit) {
         const int b = bytes.next();
@@ -204,15 +192,16 @@ bool readByteLine(FileBytes& bytes, char* raw) {
         }
         raw[length++] = static_cast<char>(b);
         if (b == '\n') {
+            *newline = true;
             break;
         }
     }
     raw[length] = 0;
-    return length > 0;
+    return length;
 }
 
 // As readByteLine, in little-endian 16-bit units. A last odd byte is dropped.
-bool readUnitLine(FileBytes& bytes, char16_t* line) {
+uint32_t readUnitLine(FileBytes& bytes, char16_t* line, bool* newline) {
     uint32_t length = 0;
     while (length < LineReadLimit) {
         const int low = bytes.next();
@@ -226,11 +215,12 @@ bool readUnitLine(FileBytes& bytes, char16_t* line) {
         const char16_t unit = static_cast<char16_t>(low | (high << 8));
         line[length++] = unit;
         if (unit == u'\n') {
+            *newline = true;
             break;
         }
     }
     line[length] = 0;
-    return length > 0;
+    return length;
 }
 
 struct LineBuffers {
@@ -274,7 +264,57 @@ bool ensureMap() {
 
 }  // namespace
 
-bool readNamesFile(NamesFileMap& names, const char16_t* path) {
+NamesLine parseNamesLine(char16_t* line) {
+    NamesLine parsed = {NamesLineEmpty, false, 0, false, false, nullptr, 0};
+    if (line[0] == 0) {
+        return parsed;
+    }
+    if (line[0] == u'[') {
+        parsed.outcome = NamesLineSection;
+        return parsed;
+    }
+    for (char16_t* p = line; *p != 0; ++p) {
+        if (*p == u'#') {
+            *p = 0;
+            parsed.commentCut = true;
+            break;
+        }
+    }
+    char16_t* name = line;
+    while (*name != 0 && *name != u',') {
+        ++name;
+    }
+    if (*name == 0) {
+        parsed.outcome = NamesLineNoSeparator;
+        return parsed;
+    }
+    if (name[1] == 0) {
+        parsed.outcome = NamesLineNoName;
+        return parsed;
+    }
+    *name++ = 0;
+    const char16_t* numberEnd = nullptr;
+    if (!parseBallNumber(line, &parsed.number, &numberEnd, &parsed.numberWrapped)) {
+        parsed.outcome = NamesLineNoNumber;
+        return parsed;
+    }
+    for (const char16_t* p = numberEnd; *p != 0; ++p) {
+        parsed.numberTail = parsed.numberTail || !isBlank(*p);
+    }
+    while (*name == u' ') {
+        ++name;
+    }
+    size_t length = std::char_traits<char16_t>::length(name);
+    while (length > 0 && (name[length - 1] == u'\r' || name[length - 1] == u'\n')) {
+        --length;
+    }
+    parsed.outcome = NamesLinePair;
+    parsed.name = name;
+    parsed.nameLength = length;
+    return parsed;
+}
+
+bool readNamesLines(const char16_t* path, NamesLineSink sink, void* context, NamesEncoding* encoding) {
     const PlatformHandle file = platformOpenRead(path);
     if (file == PLATFORM_INVALID_HANDLE) {
         return false;
@@ -286,31 +326,44 @@ bool readNamesFile(NamesFileMap& names, const char16_t* path) {
 
         const uint32_t held = bytes->fillStart(3);
         const unsigned char* mark = bytes->start();
-        bool wide = false;
+        NamesEncoding chosen = NamesUtf8;
         if (held >= 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF) {
             bytes->skip(3);
+            chosen = NamesUtf8Mark;
         } else if (held >= 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
             bytes->skip(2);
-            wide = true;
+            chosen = NamesUtf16;
+        }
+        if (encoding != nullptr) {
+            *encoding = chosen;
         }
 
-        if (wide) {
-            while (readUnitLine(*bytes, buffers->wide)) {
-                takeLine(buffers->wide, names);
+        bool newline = false;
+        if (chosen == NamesUtf16) {
+            while (const uint32_t length = readUnitLine(*bytes, buffers->wide, &newline)) {
+                NamesFileLine line{buffers->wide, nullptr, length, newline};
+                sink(context, line);
+                newline = false;
             }
         } else {
-            while (readByteLine(*bytes, buffers->raw)) {
-                HeapText line{utf8ToUtf16(buffers->raw)};
-                if (line.text == nullptr) {
+            while (const uint32_t length = readByteLine(*bytes, buffers->raw, &newline)) {
+                HeapText text{utf8ToUtf16(buffers->raw)};
+                if (text.text == nullptr) {
                     return false;
                 }
-                takeLine(line.text, names);
+                NamesFileLine line{text.text, buffers->raw, length, newline};
+                sink(context, line);
+                newline = false;
             }
         }
         return !bytes->failed();
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+bool readNamesFile(NamesFileMap& names, const char16_t* path) {
+    return readNamesLines(path, collectLine, &names, nullptr);
 }
 
 void mergeNamesFile(const char16_t* path) {
