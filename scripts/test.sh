@@ -6,13 +6,16 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
-for preset in native i386 mingw; do
+for preset in native i386 tsan mingw; do
     echo "== $preset: configure and build"
     cmake --preset "$preset"
     cmake --build --preset "$preset"
     echo "== $preset: tests"
     ctest --preset "$preset"
 done
+
+echo "== fuzz: a bounded run of every target"
+sh fuzz/fuzz.sh 45
 
 echo "== format"
 sh scripts/format.sh --check

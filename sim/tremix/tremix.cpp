@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 
 #include "game/game.h"
 #include "module/descriptor.h"
@@ -36,6 +37,8 @@ struct Host {
     std::vector<TremixHookRequest> hooks;
     int consoleSaved = -1;
     int misalignedCalls = 0;
+    // Log lines arrive from whichever game threads run the module.
+    std::mutex logLock;
     int consoleFile = -1;
 };
 
@@ -218,13 +221,15 @@ __attribute__((visibility("default"))) void QD_CDECL _LogX(const ModuleDescripto
     alignas(16) volatile uint8_t probe[16] = {};
     uintptr_t probeAddress = reinterpret_cast<uintptr_t>(&probe[0]);
     asm volatile("" : "+r"(probeAddress));
-    if (probeAddress % 16 != 0)
-        ++host.misalignedCalls;
     va_list args;
     va_start(args, format);
     std::u16string line = format16(format, args);
     va_end(args);
-    host.log.push_back(tremixUtf16ToUtf8(line.c_str()));
+    std::string text = tremixUtf16ToUtf8(line.c_str());
+    std::lock_guard<std::mutex> guard(host.logLock);
+    if (probeAddress % 16 != 0)
+        ++host.misalignedCalls;
+    host.log.push_back(std::move(text));
 }
 
 #if !defined(TREMIX_WITHOUT_LOADER_VERSION)
@@ -237,6 +242,7 @@ __attribute__((visibility("default"))) int32_t QD_CDECL GetLoaderVersion(void) {
 // ---- Driver API ----
 
 void tremixReset() {
+    std::lock_guard<std::mutex> guard(host.logLock);
     host.events.clear();
     host.log.clear();
     host.hooks.clear();
@@ -352,6 +358,7 @@ int tremixMisalignedLogCalls() {
 }
 
 void tremixClearLog() {
+    std::lock_guard<std::mutex> guard(host.logLock);
     host.log.clear();
 }
 

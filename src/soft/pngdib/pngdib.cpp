@@ -20,6 +20,9 @@ namespace {
 constexpr uint32_t kHeaderSize = 40;
 constexpr uint32_t kMasksSize = 12;
 constexpr double kDefaultFileGamma = 0.45455;
+// bKGD, gAMA, sRGB and pHYs, as libpng lists chunk names.
+constexpr png_byte kChunksUsed[] = {'b', 'K', 'G', 'D', 0, 'g', 'A', 'M', 'A', 0,
+                                    's', 'R', 'G', 'B', 0, 'p', 'H', 'Y', 's', 0};
 
 // Everything the clean-up needs, whether the decode finished or jumped out.
 struct DecodeState {
@@ -107,6 +110,13 @@ int32_t decodeSteps(DecodeState* s) {
     }
     png_structp const png = s->png;
     png_infop const info = s->info;
+    // Only the ancillary chunks the decoder reads are handled; libpng skips
+    // the others without buffering them. Debian's libpng buffers a tEXt,
+    // zTXt, iTXt, eXIf, sPLT, pCAL or sCAL chunk of whatever length its
+    // header claims (the length check is only a warning when reading): a
+    // 57-byte file whose zTXt chunk claims 1 GiB made it allocate 1 GiB.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kChunksUsed, 4);
 
     if (r->input_mode == input_memory) {
         r->input_pos = 0;
