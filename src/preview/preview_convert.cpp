@@ -211,8 +211,13 @@ void blitBitmapToTexture(const uint8_t* dib, uint32_t dibSize, uint8_t* texture,
         if (view.bitCount == 8) {
             memcpy(out, row, w);
         } else {
-            for (uint32_t p = 0; p < w; ++p)
-                out[p] = (p % 2 == 0) ? row[p / 2] >> 4 : row[p / 2] & 0x0F;
+            // Two pixels a byte, the left one in the high nibble.
+            for (uint32_t b = 0; b < w / 2; ++b) {
+                out[2 * b] = row[b] >> 4;
+                out[2 * b + 1] = row[b] & 0x0F;
+            }
+            if (w % 2 != 0)
+                out[w - 1] = row[w / 2] >> 4;
         }
     }
 }

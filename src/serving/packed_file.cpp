@@ -23,17 +23,14 @@ bool writePackedFileHeader(uint8_t* block, uint32_t blockSize, uint32_t compress
 }
 
 bool packedBlockSize(uint32_t length, uint32_t* blockSize) {
-    uint32_t twice = 0;
-    if (!mulU32(length, 2, &twice))
-        return false;
-    // zlib's bound (13 bytes and a little per 4 KiB over the payload) stays
-    // below twice the payload for every payload of 30 bytes or more. The
-    // payload is below 2^31 here, so the bound fits in 32 bits.
+    // zlib's worst case for the stream: the payload, 5 bytes per 16 KiB
+    // stored block and 13 more (zlib's header, an empty block, Adler-32). On a
+    // 32-bit target the bound itself wraps for payloads near 4 GiB; a wrapped
+    // bound comes out below the payload.
     const uLong bound = compressBound(length);
-    if (bound > UINT32_MAX - PackedFileHeaderSize)
+    if (bound < length || bound > UINT32_MAX - PackedFileHeaderSize)
         return false;
-    const uint32_t headerAndBound = PackedFileHeaderSize + static_cast<uint32_t>(bound);
-    *blockSize = twice > headerAndBound ? twice : headerAndBound;
+    *blockSize = PackedFileHeaderSize + static_cast<uint32_t>(bound);
     return true;
 }
 
@@ -148,8 +145,15 @@ bool writePaletteTexture(uint8_t* buffer, uint32_t bufferSize, uint32_t offset, 
     uint32_t size = 0;
     if (!paletteTextureSize(width, height, &size) || !rangeFits(bufferSize, offset, size))
         return false;
+    memset(buffer + offset, 0, size);
+    return writePaletteTextureHeader(buffer, bufferSize, offset, width, height);
+}
+
+bool writePaletteTextureHeader(uint8_t* buffer, uint32_t bufferSize, uint32_t offset, uint32_t width, uint32_t height) {
+    uint32_t size = 0;
+    if (!paletteTextureSize(width, height, &size) || !rangeFits(bufferSize, offset, size))
+        return false;
     uint8_t* texture = buffer + offset;
-    memset(texture, 0, size);
     memcpy(texture, TextureMagic, sizeof TextureMagic);
     memcpy(texture + 4, PaletteTextureKind, sizeof PaletteTextureKind);
     storeLe16(texture + 8, static_cast<uint16_t>(width));

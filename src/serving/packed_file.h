@@ -66,10 +66,10 @@ enum PackLevel : int32_t {
     PackStored = 0,
 };
 
-// Length of the block packPayload reserves for `length` payload bytes: twice
-// the payload, or the header plus zlib's worst case for the payload when that
-// is more (payloads of a few dozen bytes, where twice the payload leaves too
-// little room or none). False when it does not fit in 32 bits.
+// Length of the block packPayload reserves for `length` payload bytes: the
+// header plus zlib's worst case for the stream (compressBound), so that the
+// PackedFile fills the block but for a few bytes per 16 KiB of payload. False
+// when it does not fit in 32 bits.
 bool packedBlockSize(uint32_t length, uint32_t* blockSize);
 
 // Packs `length` payload bytes into `block`: the stream from byte 16 on, into
@@ -154,3 +154,6 @@ bool paletteTextureSize(uint32_t width, uint32_t height, uint32_t* size);
 // 28 28 28 FF, every other palette byte and every pixel 0. Unconverted, it
 // shows every pixel in opaque dark grey.
 bool writePaletteTexture(uint8_t* buffer, uint32_t bufferSize, uint32_t offset, uint32_t width, uint32_t height);
+// The same for a texture whose bytes are all zero already (a zero-filled
+// payload): writes only the header and palette entry 0.
+bool writePaletteTextureHeader(uint8_t* buffer, uint32_t bufferSize, uint32_t offset, uint32_t width, uint32_t height);

@@ -41,8 +41,8 @@ char16_t* buildPaths(uint32_t entries) {
     return paths;
 }
 
-// Lays out the file as created: table, texture headers, then (after the
-// conversion) the name slots.
+// Lays out the file as created in the zero-filled payload: table, texture
+// headers, then (after the conversion) the name slots.
 void writeLayout(uint8_t* payload, uint32_t payloadSize, uint32_t entries, uint32_t texture, uint32_t texturesEnd,
                  uint32_t width, uint32_t height) {
     writeMultiFileBinHeader(payload, payloadSize, entries);
@@ -52,7 +52,7 @@ void writeLayout(uint8_t* payload, uint32_t payloadSize, uint32_t entries, uint3
         const uint32_t offset = tableEnd + i * texture;
         writeMultiFileBinEntry(payload, payloadSize, i,
                                MultiFileBinEntry{offset, texture, texturesEnd + PreviewNameSlotBytes * i});
-        writePaletteTexture(payload, payloadSize, offset, width, height);
+        writePaletteTextureHeader(payload, payloadSize, offset, width, height);
     }
 }
 

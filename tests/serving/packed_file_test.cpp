@@ -143,8 +143,8 @@ TEST(PackPayloadTest, StoredLevelHoldsThePayloadInStoredBlocks) {
     }
 }
 
-// The block is twice the payload, except where that leaves less room than
-// zlib may need (payloads below 30 bytes, down to none at all).
+// The block is the header and zlib's bound for the payload, from an empty
+// payload to the largest whose block fits in 32 bits.
 TEST(PackPayloadTest, BlockSizes) {
     struct Case {
         uint32_t payload;
@@ -156,11 +156,14 @@ TEST(PackPayloadTest, BlockSizes) {
         {1, true, 16 + 14},
         {8, true, 16 + 21},
         {29, true, 58},
-        {30, true, 60},
-        {92, true, 184},
-        {0x7FFFFFFFu, true, 0xFFFFFFFEu},
-        {0x80000000u, false, 0},
-        {0xFFFFFFFFu, false, 0},
+        {30, true, 59},
+        {92, true, 121},
+        // The preview file of 254 balls at 512 x 128: the payload, 5 bytes a 16 KiB block, 13 more.
+        {16988108, true, 16 + 16988108 + 4147 + 1036 + 13},
+        {0x7FFFFFFFu, true, 0x800A0059u},
+        {0xFFEC00F3u, true, 0xFFFFFFFFu},
+        {0xFFEC00F4u, false, 0},
+        {0xFFFFFFFFu, false, 0},  // on a 32-bit target zlib's bound itself wraps here
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.payload);
@@ -199,10 +202,10 @@ TEST(PackPayloadTest, FailuresAreLoggedWithTheResultCode) {
     // No room for the header.
     EXPECT_EQ(packPayloadInto(payload.data(), 92, PackDefault, block, 15, &packedLength), Z_BUF_ERROR);
     EXPECT_EQ(packedLength, 12345u);
-    // Twice the payload does not fit in 32 bits: refused before anything is
-    // reserved or read.
+    // The block does not fit in 32 bits: refused before anything is reserved
+    // or read.
     uint8_t* packed = block;
-    EXPECT_EQ(packPayload(payload.data(), 0x80000000u, PackDefault, &packed, &packedLength), Z_MEM_ERROR);
+    EXPECT_EQ(packPayload(payload.data(), 0xFFEC00F4u, PackDefault, &packed, &packedLength), Z_MEM_ERROR);
     EXPECT_EQ(packed, nullptr);
     EXPECT_EQ(packedLength, 12345u);
 
