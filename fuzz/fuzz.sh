@@ -19,14 +19,15 @@ cmake -S fuzz -B build/fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPIL
 cmake --build build/fuzz
 mkdir -p build/fuzz/logs
 
-# -malloc_limit_mb: one allocation beyond what the module allows itself (a
+# A fixed seed makes a run repeatable: the same inputs in the same order, as
+# far as the time allows. -malloc_limit_mb: one allocation beyond what the module allows itself (a
 # preview bitmap of 256 MiB) is a finding, not a slow success.
 fuzz_one() {
     target=$1
     rm -rf "build/fuzz/artifacts/$target"
     mkdir -p "build/fuzz/corpus/$target" "build/fuzz/artifacts/$target"
     status=0
-    "build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=320 \
+    "build/fuzz/fuzz_$target" -seed=1337 -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=320 \
         -max_len=65536 -print_final_stats=1 -artifact_prefix="build/fuzz/artifacts/$target/" \
         "build/fuzz/corpus/$target" "build/fuzz/seeds/$target" "fuzz/regressions/$target" \
         >"build/fuzz/logs/$target.log" 2>&1 || status=$?
