@@ -5,6 +5,8 @@ system DLLs and the two hosts, and which carries its version resource and
 its RCBALL resources (with --rcball-file ID=FILE, each resource holding
 exactly the bytes of that file)."""
 import argparse
+import shutil
+import subprocess
 import sys
 
 import pefile
@@ -21,6 +23,16 @@ STRINGS = {
     "OriginalFilename": "Quindral.dll",
     "ProductName": "Quindral module",
     "ProductVersion": VERSION,
+}
+# The hooks' machine code, as the game enters it 3 bytes in: the preamble
+# (push ebx, esi, edi), the saved flags and registers, the stack aligned and
+# DF cleared around the call, everything restored. "??" is a 32-bit operand
+# (an address or a call displacement) that the linker fills in.
+HOOKS = {
+    "_BallLoadHook": "53 56 57 a3 ?? 9c 55 50 53 51 52 56 57 89 e5 83 e4 f0 fc e8 ?? 89 ec 5f 5e 5a 59 5b 58 5d 9d a1 ?? c3",
+    "_SelectionHook": "53 56 57 89 2d ?? 9c 55 50 53 51 52 56 57 89 e5 83 e4 f0 fc e8 ?? 89 ec 5f 5e 5a 59 5b 58 5d 9d c3",
+    "_BallTableHook": "53 56 57 9c 55 50 53 51 52 56 57 89 e5 83 e4 f0 fc 83 ec 0c 50 e8 ?? 89 ec 5f 5e 5a 59 5b 58 5d 9d "
+                      "c6 46 3c 01 8b 76 34 c3",
 }
 RCBALL_IDS = {127, 269, 833}
 RCBALL_LANGUAGE = 1041
@@ -107,6 +119,46 @@ def rcball_file(text):
     return int(rid), file
 
 
+def hook_bytes(path):
+    """The bytes of each hook function, read with the cross objdump."""
+    objdump = shutil.which("i686-w64-mingw32-objdump")
+    if objdump is None:
+        return None
+    listing = subprocess.run([objdump, "-d", path], capture_output=True, text=True, check=True).stdout
+    found, current = {}, None
+    for line in listing.splitlines():
+        if line.endswith(">:"):
+            name = line.split("<", 1)[1][:-2]
+            current = name if name in HOOKS else None
+            if current:
+                found[current] = []
+        elif current and "\t" in line:
+            found[current] += line.split("\t")[1].split()
+            if line.split("\t")[-1].strip() == "ret":
+                current = None
+    return found
+
+
+def matches(pattern, actual):
+    expected = []
+    for token in pattern.split():
+        expected += ["??"] * 4 if token == "??" else [token]
+    return len(expected) == len(actual) and all(e == "??" or e == a for e, a in zip(expected, actual))
+
+
+def check_hooks(path):
+    found = hook_bytes(path)
+    if found is None:
+        return ["i686-w64-mingw32-objdump not found: the hooks' code is not checked"]
+    problems = []
+    for name, pattern in HOOKS.items():
+        if name not in found:
+            problems.append(f"no {name} in the DLL")
+        elif not matches(pattern, found[name]):
+            problems.append(f"{name} is {' '.join(found[name])}")
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rcball", action="store_true", help="check the RCBALL resources")
@@ -115,10 +167,11 @@ def main():
     parser.add_argument("dll")
     args = parser.parse_args()
     problems = check(args.dll, args.rcball or bool(args.rcball_file), dict(args.rcball_file))
+    problems += check_hooks(args.dll)
     for problem in problems:
         print("FAIL:", problem)
     if not problems:
-        print("quindral.dll: exports, imports and resources as expected")
+        print("quindral.dll: exports, imports, resources and hook code as expected")
     return 1 if problems else 0
 
 
