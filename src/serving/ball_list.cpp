@@ -51,8 +51,7 @@ bool buildBallListFile(uint32_t archive, uint32_t file, PlatformHandle* outHandl
     consolePrint("Read ball stat! %03d\n", 10);
     CacheLockScope locked(BallListCache);
     if (cacheLookup(BallListCache, archive, file, outSize, u"load ball stats from cached buffers")) {
-        return serveGeneratedFile(BallListCache, BallListCache.packedFile, BallListCache.packedLength, false,
-                                  outHandle);
+        return serveCachedFile(BallListCache, outHandle);
     }
 
     const uint32_t capacity = BallListHeaderBytes + (FolderSlotCount - 1) * BallRecordBytes;
@@ -72,12 +71,5 @@ bool buildBallListFile(uint32_t archive, uint32_t file, PlatformHandle* outHandl
         patchGame(VersionAddresses.ballListSizeSite[GameVersion] + 1, size, sizeof size);
     }
 
-    uint8_t* packed = nullptr;
-    uint32_t packedLength = 0;
-    const int32_t result = packPayload(payload, length, PackDefault, &packed, &packedLength);
-    platformHeapFree(payload);
-    if (result != 0)
-        return false;
-    *outSize = packedLength;
-    return serveGeneratedFile(BallListCache, packed, packedLength, true, outHandle);
+    return packAndServe(BallListCache, payload, length, PackDefault, outHandle, outSize);
 }

@@ -82,3 +82,19 @@ bool serveGeneratedFile(GeneratedFileCache& cache, uint8_t* bytes, uint32_t leng
     }
     return served;
 }
+
+bool serveCachedFile(GeneratedFileCache& cache, PlatformHandle* outHandle) {
+    return serveGeneratedFile(cache, cache.packedFile, cache.packedLength, false, outHandle);
+}
+
+bool packAndServe(GeneratedFileCache& cache, uint8_t* payload, uint32_t length, PackLevel level,
+                  PlatformHandle* outHandle, uint32_t* outSize) {
+    uint8_t* packed = nullptr;
+    uint32_t packedLength = 0;
+    const int32_t result = packPayload(payload, length, level, &packed, &packedLength);
+    platformHeapFree(payload);
+    if (result != 0)
+        return false;
+    *outSize = packedLength;
+    return serveGeneratedFile(cache, packed, packedLength, true, outHandle);
+}

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "platform/platform.h"
+#include "serving/packed_file.h"
 
 struct GeneratedFileCache {
     uint32_t keyArchive;  // request of the file held or last built; 0 at load
@@ -45,3 +46,12 @@ void cacheDrop(GeneratedFileCache& cache);
 // pass the cache's own file with built = false.
 bool serveGeneratedFile(GeneratedFileCache& cache, uint8_t* bytes, uint32_t length, bool built,
                         PlatformHandle* outHandle);
+
+// Serves the file the cache holds (after a hit).
+bool serveCachedFile(GeneratedFileCache& cache, PlatformHandle* outHandle);
+
+// Packs a just-built payload at `level`, stores the packed length in
+// *outSize and serves the file, which the cache then keeps. The payload is
+// released in every case. False when packing or serving fails.
+bool packAndServe(GeneratedFileCache& cache, uint8_t* payload, uint32_t length, PackLevel level,
+                  PlatformHandle* outHandle, uint32_t* outSize);

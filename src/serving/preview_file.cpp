@@ -98,7 +98,7 @@ bool previewPayloadSizes(uint32_t entries, int32_t width, int32_t height, uint32
 bool buildPreviewFile(uint32_t archive, uint32_t file, PlatformHandle* outHandle, uint32_t* outSize) {
     CacheLockScope locked(PreviewCache);
     if (cacheLookup(PreviewCache, archive, file, outSize, u"using cached buffers")) {
-        return serveGeneratedFile(PreviewCache, PreviewCache.packedFile, PreviewCache.packedLength, false, outHandle);
+        return serveCachedFile(PreviewCache, outHandle);
     }
 
     const uint32_t entries = static_cast<uint32_t>(Catalogue.ballCount) + 1;
@@ -127,12 +127,5 @@ bool buildPreviewFile(uint32_t archive, uint32_t file, PlatformHandle* outHandle
     }
     writeNames(payload, payloadSize, entries, texturesEnd);
 
-    uint8_t* packed = nullptr;
-    uint32_t packedLength = 0;
-    const int32_t result = packPayload(payload, payloadSize, PackStored, &packed, &packedLength);
-    platformHeapFree(payload);
-    if (result != 0)
-        return false;
-    *outSize = packedLength;
-    return serveGeneratedFile(PreviewCache, packed, packedLength, true, outHandle);
+    return packAndServe(PreviewCache, payload, payloadSize, PackStored, outHandle, outSize);
 }
