@@ -76,20 +76,36 @@ bool viewBitmap(const uint8_t* dib, uint32_t dibSize, BitmapView* view) {
     return true;
 }
 
-// Refuses, from the PNG header alone, a picture whose bitmap could not be
-// held: more than PreviewBitmapByteLimit bytes at 32 bits per pixel, the
-// widest output the decoder makes.
-bool pictureSizeAcceptable(const uint8_t* bytes, uint32_t count) {
-    // Signature, then the IHDR chunk: length, "IHDR", width, height.
-    if (count < 24 || memcmp(bytes + 12, "IHDR", 4) != 0)
-        return true;  // the decoder rejects it
-    const uint64_t width = loadBe32(bytes + 16);
-    const uint64_t height = loadBe32(bytes + 20);
-    const uint64_t stride = (32 * width + 31) / 32 * 4;
-    return stride * height <= PreviewBitmapByteLimit;
+// Offset of the first chunk of `type` within the file, or 0 when there is
+// none. Positions are 64-bit: a chunk length near 4 GiB must not wrap around.
+uint64_t findChunk(const uint8_t* bytes, uint32_t count, const char* type) {
+    for (uint64_t at = PngSignatureBytes; at + 8 <= count;) {
+        if (memcmp(bytes + at + 4, type, 4) == 0)
+            return at;
+        at += uint64_t(loadBe32(bytes + at)) + 12;
+    }
+    return 0;
 }
 
 }  // namespace
+
+bool previewBitmapAcceptable(const uint8_t* bytes, uint32_t count) {
+    // Signature, then the IHDR chunk: length, "IHDR", width, height, depth, colour type.
+    if (count < 26 || memcmp(bytes + 12, "IHDR", 4) != 0)
+        return true;  // the decoder rejects it
+    const uint64_t width = loadBe32(bytes + 16);
+    const uint64_t height = loadBe32(bytes + 20);
+    const uint8_t colourType = bytes[25];
+    // The widest bitmap the decoder makes of it with the file's background:
+    // gray and palette pictures stay at 8 bits or fewer, except a palette
+    // whose transparency is composited onto its bKGD colour; the rest is 24.
+    uint64_t bits = 24;
+    if (colourType == 0 || (colourType == 3 && !(findChunk(bytes, count, "tRNS") && findChunk(bytes, count, "bKGD"))))
+        bits = 8;
+    const uint64_t stride = (bits * width + 31) / 32 * 4;
+    const uint64_t header = 40 + 4 * 256;
+    return stride * height + header <= PreviewBitmapByteLimit;
+}
 
 bool readFileBytes(const char16_t* path, uint8_t** bytes, uint32_t* count) {
     if (!path || path[0] == 0)
@@ -137,7 +153,7 @@ void* decodePreviewPng(const char16_t* path, uint32_t* size) {
     }
     void* dib = nullptr;
     uint32_t dibSize = 0;
-    if (count <= INT32_MAX && pictureSizeAcceptable(bytes, count)) {
+    if (count <= INT32_MAX && previewBitmapAcceptable(bytes, count)) {
         record->input_mode = input_memory;
         record->input_buffer = bytes;
         record->input_size = static_cast<int32_t>(count);
@@ -161,20 +177,16 @@ void copyPngAlphaToPalette(const uint8_t* bytes, uint32_t count, uint8_t* dib, u
         return;
     uint8_t* palette = dib + (view.palette - dib);
     uint32_t given = 0;  // entries whose alpha the chunk gives
-    // Positions are 64-bit: a chunk length near 4 GiB must not wrap around.
-    for (uint64_t at = PngSignatureBytes; at + 8 <= count;) {
+    const uint64_t at = findChunk(bytes, count, "tRNS");
+    if (at != 0) {
+        const uint64_t available = count - (at + 8);
         const uint32_t length = loadBe32(bytes + at);
-        if (memcmp(bytes + at + 4, "tRNS", 4) == 0) {
-            const uint64_t available = count - (at + 8);
-            uint64_t usable = length < available ? length : available;
-            if (usable > view.paletteEntries)
-                usable = view.paletteEntries;
-            for (uint32_t k = 0; k < usable; ++k)
-                palette[4 * k + 3] = bytes[at + 8 + k];
-            given = static_cast<uint32_t>(usable);
-            break;
-        }
-        at += uint64_t(length) + 12;
+        uint64_t usable = length < available ? length : available;
+        if (usable > view.paletteEntries)
+            usable = view.paletteEntries;
+        for (uint32_t k = 0; k < usable; ++k)
+            palette[4 * k + 3] = bytes[at + 8 + k];
+        given = static_cast<uint32_t>(usable);
     }
     for (uint32_t k = given; k < view.paletteEntries; ++k)
         palette[4 * k + 3] = 255;

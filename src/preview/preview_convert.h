@@ -19,6 +19,11 @@ enum : uint32_t {
 // or one that cannot be converted leaves its texture as it is.
 void convertPreviewImages(uint32_t count, const char16_t* const* paths, uint8_t* payload, uint32_t payloadSize);
 
+// False when the bitmap the decoder would make of this PNG file (judged
+// from its header and chunks) could exceed PreviewBitmapByteLimit: such a
+// picture is refused before anything is allocated for it.
+bool previewBitmapAcceptable(const uint8_t* bytes, uint32_t count);
+
 // Decodes the PNG file at `path` into a bitmap block (release with the C
 // heap's free) and its size; null and a size of 0 on failure.
 void* decodePreviewPng(const char16_t* path, uint32_t* size);

@@ -231,4 +231,47 @@ TEST(PreviewConvertTest, TransparencyChunkWalkStaysInsideTheFile) {
     }
 }
 
+// A PNG start of signature, IHDR and the named chunks: enough to judge the
+// bitmap's size before decoding.
+std::vector<uint8_t> pngStart(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType,
+                              const std::vector<const char*>& chunks) {
+    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> header;
+    for (uint32_t v : {width, height})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            header.push_back(uint8_t(v >> shift));
+    for (uint8_t b : {depth, colourType, uint8_t(0), uint8_t(0), uint8_t(0)})
+        header.push_back(b);
+    for (const std::vector<uint8_t>& piece : {chunk(13, "IHDR", header), std::vector<uint8_t>(4, 0)})
+        file.insert(file.end(), piece.begin(), piece.end());
+    for (const char* type : chunks) {
+        std::vector<uint8_t> piece = chunk(1, type, {0, 0, 0, 0, 0});
+        file.insert(file.end(), piece.begin(), piece.end());
+    }
+    return file;
+}
+
+TEST(PreviewConvertTest, BitmapSizeJudgedBeforeDecoding) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> file;
+        bool acceptable;
+    };
+    const Case cases[] = {
+        {"8-bit palette of 16000 x 16000 (244 MiB at 8 bits)", pngStart(16000, 16000, 8, 3, {"PLTE"}), true},
+        {"8-bit palette of 16500 x 16500 (260 MiB)", pngStart(16500, 16500, 8, 3, {"PLTE"}), false},
+        {"65535 x 65535", pngStart(65535, 65535, 8, 3, {"PLTE"}), false},
+        {"palette composited onto bKGD counts 24 bits", pngStart(9500, 9500, 8, 3, {"PLTE", "tRNS", "bKGD"}), false},
+        {"palette with tRNS only stays 8 bits", pngStart(9500, 9500, 8, 3, {"PLTE", "tRNS"}), true},
+        {"16-bit gray becomes 8 bits", pngStart(16000, 16000, 16, 0, {}), true},
+        {"true colour of 9500 x 9500 (258 MiB at 24 bits)", pngStart(9500, 9500, 8, 2, {}), false},
+        {"1,000,000 x 1 gray", pngStart(1000000, 1, 8, 0, {}), true},
+        {"not a PNG header: left to the decoder", std::vector<uint8_t>(40, 0), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(previewBitmapAcceptable(c.file.data(), uint32_t(c.file.size())), c.acceptable);
+    }
+}
+
 }  // namespace
