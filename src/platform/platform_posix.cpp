@@ -228,7 +228,36 @@ extern "C" __attribute__((visibility("default"))) void quindralHeapCounterResetP
 }
 #endif
 
+// Failure injection for the tests: once armed, the process heap refuses
+// `count` requests of at least `minimum` bytes after letting `skip` of them
+// through, as an exhausted heap would. Never armed outside the tests.
+namespace {
+uint32_t FailMinimum = 0;
+uint32_t FailSkip = 0;
+uint32_t FailCount = 0;
+
+bool injectedFailure(size_t bytes) {
+    if (__atomic_load_n(&FailCount, __ATOMIC_RELAXED) == 0 || bytes < FailMinimum)
+        return false;
+    if (FailSkip > 0) {
+        --FailSkip;
+        return false;
+    }
+    --FailCount;
+    return true;
+}
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) void platformFailHeapRequests(uint32_t minimum, uint32_t skip,
+                                                                                uint32_t count) {
+    FailMinimum = minimum;
+    FailSkip = skip;
+    __atomic_store_n(&FailCount, count, __ATOMIC_RELAXED);
+}
+
 void* platformHeapAlloc(size_t bytes) {
+    if (injectedFailure(bytes))
+        return nullptr;
     void* block = calloc(1, bytes ? bytes : 1);
 #if QUINDRAL_HEAP_COUNTER
     if (block) {

@@ -239,6 +239,17 @@ TEST_F(ArchiveCallbackTest, UnloadReleasesServedFiles) {
     logged = tremixLog().size();
     unloadModule();
     EXPECT_EQ(logFrom(logged), (Lines{"Shutting down this module...", "buffers deallocated."}));
+
+    // Both files served, with the host's debug switch on: the release lines
+    // of both caches, the preview cache first.
+    start(catalogue(2));
+    read(11, 34);
+    read(11, 36);
+    tremixSetDebug(1);
+    logged = tremixLog().size();
+    unloadModule();
+    EXPECT_EQ(logFrom(logged), (Lines{"Shutting down this module...", "freeing cached buffers", "buffers deallocated.",
+                                      "freeing cached buffers", "buffers deallocated."}));
 }
 
 }  // namespace

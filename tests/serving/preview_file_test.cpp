@@ -119,6 +119,44 @@ TEST_F(PreviewFileTest, TenBallsAtTheDefaultSizeAndTheCache) {
     EXPECT_EQ(logFrom(logged), (Lines{"Shutting down this module...", "buffers deallocated."}));
 }
 
+// The process heap refuses requests through the platform layer's test seam.
+void failHeapRequests(uint32_t minimum, uint32_t skip, uint32_t count) {
+    typedef void (*FailFn)(uint32_t, uint32_t, uint32_t);
+    FailFn fail = reinterpret_cast<FailFn>(moduleSymbol("platformFailHeapRequests"));
+    ASSERT_NE(fail, nullptr);
+    fail(minimum, skip, count);
+}
+
+TEST_F(PreviewFileTest, FailedBuildsAreTriedAgain) {
+    // Two balls at 4 x 2: a payload of 3284 bytes, then the pack block.
+    start(2, "preview.width=4\npreview.heigh=2\n");
+    Lines log;
+    failHeapRequests(3000, 0, 1);  // the payload
+    EXPECT_FALSE(readPreviews(nullptr, &log).answered);
+    EXPECT_EQ(log, Lines{"Unable to allocate buffer for binId=36"});
+
+    failHeapRequests(3000, 2, 1);  // past the payload and the picture paths: the pack block
+    EXPECT_FALSE(readPreviews(nullptr, &log).answered);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "BIN re-compression failed. retval=-4");
+
+    failHeapRequests(0, 0, 0);
+    ParvexRead served = readPreviews(nullptr, &log);
+    EXPECT_TRUE(served.answered);
+    for (const std::string& line : log)
+        EXPECT_NE(line, "buffers deallocated.") << "nothing was cached before";
+    std::string error;
+    EXPECT_EQ(unpack(served.bytes, &error).size(), 3284u) << error;
+
+    // The ball list the same way: past its payload, the pack block refused once.
+    failHeapRequests(100, 1, 1);
+    size_t logged = tremixLog().size();
+    EXPECT_FALSE(parvexGameRead(11, 34).answered);
+    EXPECT_EQ(logFrom(logged), Lines{"BIN re-compression failed. retval=-4"});
+    failHeapRequests(0, 0, 0);
+    EXPECT_TRUE(parvexGameRead(11, 34).answered);
+}
+
 TEST_F(PreviewFileTest, UnusableSizesAreRefused) {
     const char* sizes[] = {"preview.width=0\n", "preview.heigh=-1\n", "preview.width=65536\n",
                            "preview.width=70000\npreview.heigh=70000\n",
