@@ -66,7 +66,7 @@ const uint16_t ResourceLanguage = 1041;  // Japanese (Japan), as the game's file
 
 enum class Kind { Dxt1, Dxt5, Object };
 
-struct SubFileSpec {
+struct SubFileShape {
     const char* name;
     Kind kind;
     uint32_t width;  // textures: the top level's size and the number of levels
@@ -75,20 +75,20 @@ struct SubFileSpec {
     uint32_t length;  // the sub-file's length in the game's file
 };
 
-struct MenuFileSpec {
+struct MenuFileShape {
     uint32_t id;
     uint32_t payloadLength;  // the MultiFileBin, once inflated
     uint32_t streamLength;   // compressedSize
     uint32_t sizeField;      // what uncompressedSize reads
     uint32_t trailingZeros;  // zero bytes after the stream
-    std::vector<SubFileSpec> subFiles;
+    std::vector<SubFileShape> subFiles;
 };
 
-const SubFileSpec BallBase = {"ball_base.tex", Kind::Dxt5, 4, 4, 3, 192};
-const SubFileSpec BallOn = {"ball_on.tex", Kind::Dxt5, 256, 64, 1, 16528};
-const SubFileSpec EnvSettingBall = {"env_setting_ball.obj", Kind::Object, 0, 0, 0, 2256};
+const SubFileShape BallBase = {"ball_base.tex", Kind::Dxt5, 4, 4, 3, 192};
+const SubFileShape BallOn = {"ball_on.tex", Kind::Dxt5, 256, 64, 1, 16528};
+const SubFileShape EnvSettingBall = {"env_setting_ball.obj", Kind::Object, 0, 0, 0, 2256};
 
-const MenuFileSpec MenuFiles[] = {
+const MenuFileShape MenuFiles[] = {
     {127,
      89633,
      52255,
@@ -121,7 +121,7 @@ const uint32_t EmbeddedTextureHeaderSize = 16;
 const uint32_t DdsHeaderSize = 128;  // "DDS " and the 124-byte DDS_HEADER
 const uint8_t ObjectMagic[4] = {'D', 'P', 'O', 'W'};
 
-uint32_t dxtImageSize(const SubFileSpec& s) {
+uint32_t dxtImageSize(const SubFileShape& s) {
     const uint32_t blockBytes = s.kind == Kind::Dxt1 ? 8 : 16;
     uint32_t total = 0;
     uint32_t w = s.width;
@@ -135,13 +135,13 @@ uint32_t dxtImageSize(const SubFileSpec& s) {
 }
 
 // The DDS file header of a DXT1 or DXT5 texture, with or without mip levels.
-void writeDdsHeader(uint8_t* at, const SubFileSpec& s) {
+void writeDdsHeader(uint8_t* at, const SubFileShape& s) {
     const uint32_t DdsdCaps = 0x1, DdsdHeight = 0x2, DdsdWidth = 0x4, DdsdPixelFormat = 0x1000,
                    DdsdMipMapCount = 0x20000, DdsdLinearSize = 0x80000;
     const uint32_t DdpfFourCc = 0x4;
     const uint32_t DdsCapsComplex = 0x8, DdsCapsTexture = 0x1000, DdsCapsMipMap = 0x400000;
     const bool mips = s.mipLevels > 1;
-    SubFileSpec top = s;
+    SubFileShape top = s;
     top.mipLevels = 1;
     memcpy(at, "DDS ", 4);
     storeLe32(at + 4, 124);  // dwSize
@@ -185,18 +185,18 @@ bool fail(const char* format, ...) {
 
 // Sub-files at multiples of 16 from the end of the table, names one after
 // another after the last sub-file, zero bytes to the payload's end.
-bool layOut(const MenuFileSpec& spec, Layout* layout) {
+bool layOut(const MenuFileShape& shape, Layout* layout) {
     uint32_t at = 0;
-    const uint32_t count = static_cast<uint32_t>(spec.subFiles.size());
+    const uint32_t count = static_cast<uint32_t>(shape.subFiles.size());
     multiFileBinTableEnd(count, &at);
     layout->fillerBytes = 0;
-    for (const SubFileSpec& s : spec.subFiles) {
+    for (const SubFileShape& s : shape.subFiles) {
         at = align16(at);
         uint32_t headers = sizeof ObjectMagic;
         if (s.kind != Kind::Object) {
             headers = EmbeddedTextureHeaderSize + DdsHeaderSize;
             if (s.length != headers + dxtImageSize(s))
-                return fail("%u: %s is %u bytes, its DDS image needs %u", spec.id, s.name, s.length,
+                return fail("%u: %s is %u bytes, its DDS image needs %u", shape.id, s.name, s.length,
                             headers + dxtImageSize(s));
         }
         layout->entries.push_back({at, s.length, 0});
@@ -204,29 +204,29 @@ bool layOut(const MenuFileSpec& spec, Layout* layout) {
         layout->fillerBytes += s.length - headers;
         at += s.length;
     }
-    for (size_t i = 0; i < spec.subFiles.size(); ++i) {
+    for (size_t i = 0; i < shape.subFiles.size(); ++i) {
         layout->entries[i].nameOffset = at;
-        at += static_cast<uint32_t>(strlen(spec.subFiles[i].name)) + 1;
+        at += static_cast<uint32_t>(strlen(shape.subFiles[i].name)) + 1;
     }
-    if (at > spec.payloadLength)
-        return fail("%u: the sub-files and names need %u bytes, the payload is %u", spec.id, at, spec.payloadLength);
+    if (at > shape.payloadLength)
+        return fail("%u: the sub-files and names need %u bytes, the payload is %u", shape.id, at, shape.payloadLength);
     return true;
 }
 
 // The payload, with the first `randomBytes` filler bytes pseudo-random.
-bool buildPayload(const MenuFileSpec& spec, const Layout& layout, uint32_t randomBytes, uint32_t seed,
+bool buildPayload(const MenuFileShape& shape, const Layout& layout, uint32_t randomBytes, uint32_t seed,
                   std::vector<uint8_t>* payload) {
-    payload->assign(spec.payloadLength, 0);
+    payload->assign(shape.payloadLength, 0);
     uint8_t* bin = payload->data();
-    const uint32_t size = spec.payloadLength;
-    if (!writeMultiFileBinHeader(bin, size, static_cast<uint32_t>(spec.subFiles.size())))
-        return fail("%u: no room for the table", spec.id);
-    for (size_t i = 0; i < spec.subFiles.size(); ++i) {
-        const SubFileSpec& s = spec.subFiles[i];
+    const uint32_t size = shape.payloadLength;
+    if (!writeMultiFileBinHeader(bin, size, static_cast<uint32_t>(shape.subFiles.size())))
+        return fail("%u: no room for the table", shape.id);
+    for (size_t i = 0; i < shape.subFiles.size(); ++i) {
+        const SubFileShape& s = shape.subFiles[i];
         const MultiFileBinEntry& entry = layout.entries[i];
         if (!writeMultiFileBinEntry(bin, size, static_cast<uint32_t>(i), entry) ||
             !writeMultiFileBinName(bin, size, entry.nameOffset, size - entry.nameOffset, s.name))
-            return fail("%u: %s does not fit", spec.id, s.name);
+            return fail("%u: %s does not fit", shape.id, s.name);
         uint8_t* at = bin + entry.dataOffset;
         if (s.kind == Kind::Object) {
             memcpy(at, ObjectMagic, sizeof ObjectMagic);
@@ -282,35 +282,35 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 // long as the game's. The stream grows by about one byte per random byte, so a
 // bisection finds the neighbourhood and a scan around it the exact amount;
 // other seeds are tried when the length jumps over the target.
-bool generate(const MenuFileSpec& spec, const std::string& dir) {
+bool generate(const MenuFileShape& shape, const std::string& dir) {
     Layout layout;
     std::vector<uint8_t> payload;
-    if (!layOut(spec, &layout) || !buildPayload(spec, layout, 0, 1, &payload))
+    if (!layOut(shape, &layout) || !buildPayload(shape, layout, 0, 1, &payload))
         return false;
     auto lengthFor = [&](uint32_t randomBytes, uint32_t seed) {
-        buildPayload(spec, layout, randomBytes, seed, &payload);
+        buildPayload(shape, layout, randomBytes, seed, &payload);
         return streamLength(payload);
     };
     auto distance = [&](uint32_t length) {
-        return length > spec.streamLength ? length - spec.streamLength : spec.streamLength - length;
+        return length > shape.streamLength ? length - shape.streamLength : shape.streamLength - length;
     };
     uint32_t best = 0;
     uint32_t bestSeed = 1;
     uint32_t bestLength = lengthFor(0, 1);
-    for (uint32_t seed = 1; seed <= 8 && bestLength != spec.streamLength; ++seed) {
+    for (uint32_t seed = 1; seed <= 8 && bestLength != shape.streamLength; ++seed) {
         uint32_t low = 0;
         uint32_t high = layout.fillerBytes;
-        if (lengthFor(high, seed) < spec.streamLength || lengthFor(low, seed) > spec.streamLength)
-            return fail("%u: no filler gives a stream of %u bytes", spec.id, spec.streamLength);
+        if (lengthFor(high, seed) < shape.streamLength || lengthFor(low, seed) > shape.streamLength)
+            return fail("%u: no filler gives a stream of %u bytes", shape.id, shape.streamLength);
         while (low < high) {
             const uint32_t middle = low + (high - low) / 2;
-            if (lengthFor(middle, seed) < spec.streamLength)
+            if (lengthFor(middle, seed) < shape.streamLength)
                 low = middle + 1;
             else
                 high = middle;
         }
         // low, low + 1, low - 1, low + 2, ...
-        for (int64_t step = 0; step <= 128 && bestLength != spec.streamLength; ++step) {
+        for (int64_t step = 0; step <= 128 && bestLength != shape.streamLength; ++step) {
             const int64_t candidate = low + (step % 2 ? (step + 1) / 2 : -(step / 2));
             if (candidate < 0 || candidate > layout.fillerBytes)
                 continue;
@@ -322,20 +322,20 @@ bool generate(const MenuFileSpec& spec, const std::string& dir) {
             }
         }
     }
-    if (!buildPayload(spec, layout, best, bestSeed, &payload))
+    if (!buildPayload(shape, layout, best, bestSeed, &payload))
         return false;
     uint8_t* packed = nullptr;
     uint32_t packedLength = 0;
-    if (packPayload(payload.data(), spec.payloadLength, PackDefault, &packed, &packedLength) != 0)
-        return fail("%u: packing failed", spec.id);
+    if (packPayload(payload.data(), shape.payloadLength, PackDefault, &packed, &packedLength) != 0)
+        return fail("%u: packing failed", shape.id);
     std::vector<uint8_t> file(packed, packed + packedLength);
     platformHeapFree(packed);
-    writePackedFileHeader(file.data(), packedLength, packedLength - PackedFileHeaderSize, spec.sizeField);
-    file.resize(file.size() + spec.trailingZeros, 0);
-    if (bestLength != spec.streamLength)
-        fprintf(stderr, "make_menu_files: warning: %u: stream of %u bytes, the game's is %u\n", spec.id,
-                packedLength - PackedFileHeaderSize, spec.streamLength);
-    return writeFile(dir + "/" + std::to_string(spec.id) + ".bin", file);
+    writePackedFileHeader(file.data(), packedLength, packedLength - PackedFileHeaderSize, shape.sizeField);
+    file.resize(file.size() + shape.trailingZeros, 0);
+    if (bestLength != shape.streamLength)
+        fprintf(stderr, "make_menu_files: warning: %u: stream of %u bytes, the game's is %u\n", shape.id,
+                packedLength - PackedFileHeaderSize, shape.streamLength);
+    return writeFile(dir + "/" + std::to_string(shape.id) + ".bin", file);
 }
 
 bool readFile(const char* path, std::vector<uint8_t>* bytes) {
@@ -398,8 +398,8 @@ bool embed(const char* outPath, int count, char** items) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], "generate") == 0) {
-        for (const MenuFileSpec& spec : MenuFiles) {
-            if (!generate(spec, argv[2]))
+        for (const MenuFileShape& shape : MenuFiles) {
+            if (!generate(shape, argv[2]))
                 return 1;
         }
         return 0;
