@@ -175,8 +175,8 @@ void copyPngAlphaToPalette(const uint8_t* bytes, uint32_t count, uint8_t* dib, u
     BitmapView view;
     if (!viewBitmap(dib, dibSize, &view) || view.paletteEntries == 0)
         return;
-    uint8_t* palette = dib + (view.palette - dib);
-    uint32_t given = 0;  // entries whose alpha the chunk gives
+    uint8_t* palette = const_cast<uint8_t*>(view.palette);  // inside `dib`, which is ours to write
+    uint32_t given = 0;                                     // entries whose alpha the chunk gives
     const uint64_t at = findChunk(bytes, count, "tRNS");
     if (at != 0) {
         const uint64_t available = count - (at + 8);

@@ -6,13 +6,10 @@
 #include "module/selection.h"
 #include "module/startup.h"
 #include "serving/ball_list.h"
+#include "serving/generated_file_cache.h"
 #include "serving/preview_file.h"
 
 namespace {
-
-uint32_t pipeRoom(uint32_t length) {
-    return length <= UINT32_MAX / 2 ? length * 2 : UINT32_MAX;
-}
 
 const EmbeddedFile* embeddedFile(uint32_t id) {
     for (const EmbeddedFile& file : EmbeddedFiles) {
@@ -68,20 +65,13 @@ bool serveBallModel(PlatformHandle* outHandle, uint32_t* outSize) {
 
 bool serveMemoryAsPipe(uint32_t archive, uint32_t file, PlatformHandle* outHandle, uint32_t* outSize,
                        const uint8_t* bytes, uint32_t length) {
-    PlatformHandle readEnd = PLATFORM_INVALID_HANDLE;
-    PlatformHandle writeEnd = PLATFORM_INVALID_HANDLE;
-    if (!platformCreatePipe(pipeRoom(length), &readEnd, &writeEnd)) {
+    const PipeFill fill = fillNewPipe(bytes, length, outHandle);
+    if (fill == PipeNotCreated)
         consolePrint("Unable to create a pipe\n");
-        return false;
-    }
-    if (!platformWriteAll(writeEnd, bytes, length)) {
+    if (fill == PipeNotWritten)
         consolePrint("Unable to write a pipe\n");
-        platformCloseHandle(readEnd);
-        platformCloseHandle(writeEnd);
+    if (fill != PipeFilled)
         return false;
-    }
-    platformCloseHandle(writeEnd);
-    *outHandle = readEnd;
     *outSize = length;
     consolePrint("Load resource to 0x%02x -> 0x%02x\n", archive, file);
     return true;

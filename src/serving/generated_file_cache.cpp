@@ -20,12 +20,26 @@ struct CacheRelease {
 CacheRelease ReleaseBallList{&BallListCache};
 CacheRelease ReleasePreview{&PreviewCache};
 
-// Room for twice the file, so that one write never waits for a reader.
-uint32_t pipeRoom(uint32_t length) {
-    return length <= UINT32_MAX / 2 ? length * 2 : UINT32_MAX;
-}
-
 }  // namespace
+
+PipeFill fillNewPipe(const uint8_t* bytes, uint32_t length, PlatformHandle* readEnd) {
+    // Room for twice the file, so that one write never waits for a reader.
+    const uint32_t room = length <= UINT32_MAX / 2 ? length * 2 : UINT32_MAX;
+    PlatformHandle read = PLATFORM_INVALID_HANDLE;
+    PlatformHandle write = PLATFORM_INVALID_HANDLE;
+    if (!platformCreatePipe(room, &read, &write))
+        return PipeNotCreated;
+    const bool written = platformWriteAll(write, bytes, length);
+    // The host reads the announced length from the read end; the write end
+    // is of no further use, and neither is the read end of a failed write.
+    platformCloseHandle(write);
+    if (!written) {
+        platformCloseHandle(read);
+        return PipeNotWritten;
+    }
+    *readEnd = read;
+    return PipeFilled;
+}
 
 void cacheDrop(GeneratedFileCache& cache) {
     if (!cache.packedFile)
@@ -56,22 +70,12 @@ bool cacheLookup(GeneratedFileCache& cache, uint32_t archive, uint32_t file, uin
 
 bool serveGeneratedFile(GeneratedFileCache& cache, uint8_t* bytes, uint32_t length, bool built,
                         PlatformHandle* outHandle) {
-    PlatformHandle readEnd = PLATFORM_INVALID_HANDLE;
-    PlatformHandle writeEnd = PLATFORM_INVALID_HANDLE;
-    bool served = false;
-    if (!platformCreatePipe(pipeRoom(length), &readEnd, &writeEnd)) {
+    const PipeFill fill = fillNewPipe(bytes, length, outHandle);
+    if (fill == PipeNotCreated)
         logLine(u"Unable to create a pipe");
-    } else if (!platformWriteAll(writeEnd, bytes, length)) {
+    if (fill == PipeNotWritten)
         logLine(u"Unable to write to a pipe");
-        platformCloseHandle(readEnd);
-        platformCloseHandle(writeEnd);
-    } else {
-        // The host reads the announced length from the read end; the write end
-        // is of no further use.
-        platformCloseHandle(writeEnd);
-        *outHandle = readEnd;
-        served = true;
-    }
+    const bool served = fill == PipeFilled;
     if (built) {
         if (served) {
             cache.packedFile = bytes;

@@ -30,6 +30,13 @@ struct CacheLockScope {
 extern GeneratedFileCache BallListCache;
 extern GeneratedFileCache PreviewCache;
 
+enum PipeFill { PipeFilled, PipeNotCreated, PipeNotWritten };
+
+// Creates a pipe with room for twice `length` bytes, writes them into it in
+// one write and hands back the read end, the host's from then on. Nothing is
+// left open when it fails.
+PipeFill fillNewPipe(const uint8_t* bytes, uint32_t length, PlatformHandle* readEnd);
+
 // Cache protocol, first half: on a hit (same request, a file held) stores the
 // held length in *outSize, logs `hitMessage` when the descriptor's debug field
 // is set, and returns true. On a miss drops a file held for another request,
